@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# build.sh [BUILD_DIR [cmake options...]] - configures and builds (default: build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}; shift || true
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$dir" -j"$(nproc)"

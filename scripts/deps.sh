@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# deps.sh - installs, from Debian's packages, whatever the build and the tests
+# need and this machine lacks. Installs nothing when everything is present.
+set -euo pipefail
+
+packages=(
+    cmake g++ make pkg-config                  # the build
+    libsdl2-dev libstb-dev python3-glad        # window, GL loader, images, Vorbis
+    libsndfile1-dev                            # WAV, FLAC and MP3 decoding
+    libgtest-dev libbenchmark-dev              # tests and benchmarks
+    libgl1-mesa-dri xvfb xauth xdotool x11-utils imagemagick # GL and end-to-end tests
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,6 @@
+// lifetime.cpp - the program-lifetime objects, in one place so that their
+// order is explicit. init_priority makes them the first static objects built
+// (101 first) and so the last torn down, in the reverse order.
+#include "shell/lifetime.h"
+
+__attribute__((init_priority(104))) st::Shadowmap shadowmap;

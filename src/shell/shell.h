@@ -1,0 +1,71 @@
+// shell.h - process start, window and GL context, events, start-up loading
+//
+// What it does
+//   startShell brings the demo up, in this order: SDL video
+//   (SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE), initVideo (the window, its GL
+//   context, the GL entry points and the letterboxed 16:9 viewport), the window
+//   title, initDemo (everything read from assets/), and the two music tracks,
+//   started together, looping, at volume 0. pumpEvents drains the event queue
+//   once per frame: releasing any key ends the process with status 0 at once;
+//   closing the window calls SDL_Quit and ends it with status 0; a window size
+//   change takes the new size and recomputes the viewport; everything else is
+//   ignored.
+//
+// What it does not do
+//   It draws nothing (the show does) and never unloads anything. Failures while
+//   loading assets are not reported here: each loader decides (see initDemo).
+//
+// Exit statuses
+//   0   normal end, SDL start failure ("Video initialization failed: ...") and
+//       window failure ("Video mode set failed: ...", both on standard error);
+//   255 (-1) no GL version found ("Something went wrong!" on standard output)
+//       or a shader that failed to link seven times in a row.
+//
+// Threads: main thread only.
+#pragma once
+
+#include <cstdint>
+
+union SDL_Event;
+
+// The program-lifetime objects (built before main, torn down at exit in the
+// order shadow map, space stream, melody stream, audio engine) live in
+// shell/lifetime.h.
+
+// Everything before the first frame: SDL, initVideo(argc), title, initDemo,
+// music. Ends the process on the start-up failures listed above.
+void startShell(int argc);
+
+// The window title: "vROm 2022 - " and the project's home page.
+inline constexpr const char *WINDOW_TITLE = "vROm 2022 - https://vrom2022.example.org";
+
+// Opens the window: mode > 1 gives a centred 960 x 540 window with the cursor
+// visible, otherwise full screen at display 0's size with the cursor hidden.
+void initVideo(int32_t mode);
+
+// Loads every asset and device of the show (see startup.cpp for the order).
+void initDemo();
+
+// Starts both music tracks, looping, at volume 0; stores their voice handles.
+void startMusic();
+
+// Drains all pending events; may end the process (see above).
+void pumpEvents();
+// Handles one event as pumpEvents does.
+void handleEvent(const SDL_Event &event);
+
+// A viewport rectangle in window pixels (origin bottom left).
+struct Viewport {
+    int32_t x, y, width, height;
+};
+
+// The largest 16:9 rectangle centred in a width x height window, with the
+// demo's single-precision arithmetic and truncations.
+Viewport letterboxViewport(int32_t width, int32_t height);
+
+// glViewport with letterboxViewport(demo.width, demo.height).
+void applyViewport();
+
+// The size used for full screen: display 0's bounds, else the desktop mode,
+// else 960 x 540. Never 0 x 0.
+void fullScreenSize(int32_t *width, int32_t *height);

@@ -1,0 +1,77 @@
+# lib.sh - helpers for end-to-end tests of the real executables.
+# Sourced by the tests; each test runs from the repository root.
+set -u
+
+DEMO=${DEMO:-./build/vrom2022}
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+check() { # check DESCRIPTION COMMAND...
+    local what=$1; shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# start_xvfb WIDTHxHEIGHT [extra Xvfb arguments]: starts a private X server and
+# exports DISPLAY. It is stopped when the test exits.
+start_xvfb() {
+    local size=$1; shift
+    local n
+    for n in $(seq 90 190); do
+        [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || break
+    done
+    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp "$@" >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    trap 'stop_xvfb' EXIT
+    local i
+    for i in $(seq 1 100); do
+        xdpyinfo >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    echo "Xvfb did not start"; exit 1
+}
+stop_xvfb() {
+    [ -n "${DEMO_PID:-}" ] && kill -9 "$DEMO_PID" 2>/dev/null
+    [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null
+    return 0
+}
+
+# start_demo [args...]: starts the demo in the background (DEMO_PID), its
+# standard output and error in $OUT_FILE and $ERR_FILE.
+start_demo() {
+    OUT_FILE=$(mktemp); ERR_FILE=$(mktemp)
+    "$DEMO" "$@" >"$OUT_FILE" 2>"$ERR_FILE" &
+    DEMO_PID=$!
+}
+
+# wait_window TITLE-PATTERN [seconds]: prints the window id once it is mapped.
+wait_window() {
+    local i id
+    for i in $(seq 1 $((${2:-60} * 10))); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        kill -0 "$DEMO_PID" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# wait_exit [seconds]: waits for the demo; sets DEMO_STATUS (124 on time-out).
+wait_exit() {
+    local i
+    for i in $(seq 1 $((${1:-60} * 10))); do
+        if ! kill -0 "$DEMO_PID" 2>/dev/null; then
+            wait "$DEMO_PID"; DEMO_STATUS=$?; DEMO_PID=; return 0
+        fi
+        sleep 0.1
+    done
+    DEMO_STATUS=124
+}
+
+alive() { kill -0 "$DEMO_PID" 2>/dev/null; }
+
+finish() {
+    if [ "$failures" -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
+    echo "all checks passed"; exit 0
+}

@@ -1,0 +1,38 @@
+// The letterboxed 16:9 viewport for the window sizes people have.
+#include "shell/shell.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+struct Case {
+    int32_t width, height;
+    Viewport expected;
+};
+
+TEST(Viewport, LetterboxesEverySizeWithSinglePrecisionTruncation) {
+    const Case cases[] = {
+        {960, 540, {0, 0, 960, 540}},     // the window
+        {1920, 1080, {0, 0, 1920, 1080}}, // exact 16:9 takes the whole window
+        {3840, 2160, {0, 0, 3840, 2160}},
+        {1920, 1200, {0, 60, 1920, 1080}}, // 16:10, bars top and bottom
+        {2560, 1080, {320, 0, 1920, 1080}}, // wide, bars left and right
+        {1366, 768, {0, 0, 1365, 768}},    // H*k just above 1365: one column left out
+        {1280, 1024, {0, 152, 1280, 720}},
+        {800, 600, {0, 75, 800, 450}},
+        {1, 1, {0, 0, 1, 0}},
+    };
+    for (const Case &c : cases) {
+        const Viewport v = letterboxViewport(c.width, c.height);
+        EXPECT_EQ(v.x, c.expected.x) << c.width << "x" << c.height;
+        EXPECT_EQ(v.y, c.expected.y) << c.width << "x" << c.height;
+        EXPECT_EQ(v.width, c.expected.width) << c.width << "x" << c.height;
+        EXPECT_EQ(v.height, c.expected.height) << c.width << "x" << c.height;
+    }
+}
+
+TEST(Viewport, ZeroHeightGivesAnEmptyViewportWithoutTrapping) {
+    const Viewport v = letterboxViewport(960, 0);
+    EXPECT_EQ(v.height, 0);
+    EXPECT_EQ(v.width, 0);
+}
+} // namespace
