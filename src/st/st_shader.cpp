@@ -16,6 +16,8 @@ int32_t linkFailures = 0;
 
 namespace {
 constexpr int32_t LOG_CHARS = 8192; // compile and link logs, terminator included
+// A larger "file" is no shader source (a directory reports a huge size).
+constexpr long MAX_SOURCE_BYTES = 16L << 20;
 
 void checkGlError(int32_t line) { checkGlErrorIn("st_shader", line); }
 } // namespace
@@ -67,7 +69,7 @@ void Shader::compileFile(uint32_t shader, const char *path) {
     if (!file) return;
     long size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    if (size < 0 || size > MAX_SOURCE_BYTES || std::fseek(file, 0, SEEK_SET) != 0) {
         // A size that cannot be told is treated like a file that cannot be opened.
         std::fclose(file);
         return;
