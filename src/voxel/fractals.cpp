@@ -1,0 +1,121 @@
+// fractals.cpp - the quintic and twisted cubic fractals, in parallel over z.
+#include "shell/demostate.h"
+#include "voxel/formulas.h"
+#include "voxel/voxel.h"
+
+#include <cmath>
+
+using namespace voxel_detail;
+
+namespace {
+bool anyLane(Mask4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
+
+// ---- quintic -----------------------------------------------------------------------
+
+struct QuinticCoefficients {
+    double k1, k3, k5, k7;
+};
+
+QuinticCoefficients quinticCoefficients(int32_t t) {
+    const double td = t;
+    return {50 * std::sin(0.0001 * td), 50 * std::sin(0.0003 * td), 50 * std::sin(0.0005 * td),
+            50 * std::sin(0.0007 * td)};
+}
+
+int32_t quinticValue(double sum, int32_t x, int32_t y, int32_t z) {
+    return std::fabs(sum) > 0.1 ? 0 : (9 * z + 3 * y + 7 * x) % 15 + 1;
+}
+
+double quinticStart(int32_t c) { return (c - 32) * 0.04; }
+
+// One row (y, z) of the interior, four x at a time (x = 1..64; 63 and 64 are
+// computed and dropped).
+__attribute__((target_clones("avx2", "default"))) void quinticRow(float *row, int32_t y, int32_t z,
+                                                                const QuinticCoefficients &k) {
+    const Double4 y0 = Double4{} + quinticStart(y), z0 = Double4{} + quinticStart(z);
+    for (int32_t x0 = 1; x0 <= 62; x0 += 4) {
+        Double4 xs;
+        for (int i = 0; i < 4; ++i) xs[i] = quinticStart(x0 + i);
+        const Double4 sum = quinticSum(xs, y0, z0, k.k1, k.k3, k.k5, k.k7);
+        for (int i = 0; i < 4 && x0 + i <= 62; ++i)
+            row[x0 + i] = static_cast<float>(quinticValue(sum[i], x0 + i, y, z));
+    }
+}
+
+// ---- twisted cubic ------------------------------------------------------------------
+
+int32_t cubicValue(int64_t n) { return n >= 7 ? static_cast<int32_t>(n - 6) : 0; }
+
+// One row (y, z) of the interior, four x at a time. Lanes that have stopped
+// keep computing (to infinities and NaNs) but their count no longer moves.
+__attribute__((target_clones("avx2", "default"))) void cubicRowValues(float *row, int32_t y,
+                                                                    int32_t z, const CubicRow &c) {
+    const double y0 = (y - 32) * c.k, z0 = (z - 32) * c.k;
+    for (int32_t x0 = 1; x0 <= 62; x0 += 4) {
+        Double4 xs;
+        for (int i = 0; i < 4; ++i) xs[i] = (x0 + i - 32) * c.k;
+        Double4 p = c.ce * xs - c.se * z0;
+        Double4 q = c.ce * z0 + c.se * xs;
+        Double4 r = Double4{} + y0;
+        const Double4 ys = Double4{} + y0, zs = Double4{} + z0;
+        Mask4 active = Mask4{} - 1, n = Mask4{};
+        for (int32_t iteration = 1; iteration <= CUBIC_MAX_ITERATIONS; ++iteration) {
+            const Double4 s = cubicStep(p, q, r, xs, ys, zs);
+            n = active ? Mask4{} + iteration : n;
+            active &= (s > 0.1) | (s < -0.1); // |s| > 0.1; false for NaN
+            if (!anyLane(active)) break;
+        }
+        for (int i = 0; i < 4 && x0 + i <= 62; ++i) row[x0 + i] = static_cast<float>(cubicValue(n[i]));
+    }
+}
+} // namespace
+
+namespace voxel_detail {
+CubicRow cubicRow(int32_t y, int32_t t) {
+    const double e = static_cast<float>(std::sin(static_cast<double>(t + 100 * y) * 0.001));
+    return {e, e * 0.02 + 0.2, std::cos(e), std::sin(e)};
+}
+} // namespace voxel_detail
+
+int32_t quintic_voxel(int32_t x, int32_t y, int32_t z, double k1, double k3, double k5, double k7) {
+    const double sum = quinticSum(quinticStart(x), quinticStart(y), quinticStart(z), k1, k3, k5, k7);
+    return quinticValue(sum, x, y, z);
+}
+
+int32_t cubictwist_voxel(int32_t x, int32_t y, int32_t z, int32_t t) {
+    const CubicRow c = cubicRow(y, t);
+    const double x0 = (x - 32) * c.k, y0 = (y - 32) * c.k, z0 = (z - 32) * c.k;
+    double p = c.ce * x0 - c.se * z0, q = c.ce * z0 + c.se * x0, r = y0;
+    int32_t n = 0;
+    for (;;) {
+        ++n;
+        const double s = cubicStep(p, q, r, x0, y0, z0);
+        if (!(std::fabs(s) > 0.1) || n == CUBIC_MAX_ITERATIONS) break;
+    }
+    return cubicValue(n);
+}
+
+void scene_quintic(int32_t t) {
+    const int32_t *time = &t;
+    float *grid = demo.voxels;
+#pragma omp parallel default(none) shared(time, grid)
+    {
+        const QuinticCoefficients k = quinticCoefficients(*time);
+#pragma omp for schedule(static)
+        for (int32_t z = 1; z <= 62; ++z)
+            for (int32_t y = 1; y <= 62; ++y) quinticRow(grid + gridIndex(0, y, z), y, z, k);
+    }
+}
+
+void scene_cubictwist(int32_t t) {
+    const int32_t *time = &t;
+    float *grid = demo.voxels;
+#pragma omp parallel default(none) shared(time, grid)
+    {
+        CubicRow rows[GRID_SIDE];
+        for (int32_t y = 1; y <= 62; ++y) rows[y] = cubicRow(y, *time);
+#pragma omp for schedule(static)
+        for (int32_t z = 1; z <= 62; ++z)
+            for (int32_t y = 1; y <= 62; ++y) cubicRowValues(grid + gridIndex(0, y, z), y, z, rows[y]);
+    }
+}
