@@ -46,8 +46,16 @@ void initVideo(int32_t mode);
 // Loads every asset and device of the show (see startup.cpp for the order).
 void initDemo();
 
+// Starts the audio engine at 44100 Hz with 2048-frame buffers (the device
+// opens if there is one; without one the demo runs silent).
+void startAudio();
+// Loads "assets/vrom2022_melo.ogg" and "assets/vrom2022_space.ogg" (streamed
+// while they play). A file that is missing or damaged leaves its track silent.
+void loadMusic();
 // Starts both music tracks, looping, at volume 0; stores their voice handles.
 void startMusic();
+// Sets the volumes of the two playing tracks (the frame calls it every frame).
+void setMusicVolumes(float melo, float space);
 
 // Drains all pending events; may end the process (see above).
 void pumpEvents();

@@ -1,5 +1,85 @@
-// show.h - the show: its clock, its schedule and the drawing of one frame
+// show.h - the show: its clock, its schedule, and the drawing of one frame
+//
+// What it does
+//   drawFrame runs once per main-loop turn: updateTimeline derives the show
+//   time T from SDL's millisecond ticks, sets both music volumes (a slow,
+//   endless cross-fade), runs the scene of the current slot, fades it in and
+//   out with the sphere wipe, writes the scroll text into the grid and uploads
+//   it; renderPasses then draws the shadow pass, clears with a colour that
+//   follows the music, draws up to 1000 flying boxes and the 262144 voxel
+//   cubes, sleeps 1 ms and swaps (vertical sync paces the loop).
+//
+// What it does not do
+//   It loads nothing (the shell's initDemo did) and keeps no state of its own
+//   but demo.startTime.
+//
+// Schedule, in units of show time (1 unit = 4/3 ms; T runs at 3/4 of real time)
+//   0 .. 5000      both music volumes ramp up from 0
+//   0 .. 40000     intro: the empty grid and the scroll text
+//   then           six scenes of 20000 each, forever; each fades in over the
+//                  first 4000 of its slot and out over the last 4000
+//
+// Threads: main thread, GL context current. Two scenes use OpenMP inside.
+//
+// The arithmetic is split from the clock read and the GL calls (the functions
+// below), so it can be checked as a function of T and the ticks.
 #pragma once
 
-// Runs one frame of the show and presents it (main thread, GL context current).
-void drawFrame();
+#include <cstdint>
+
+// ---- schedule constants (show time units) ------------------------------------------
+
+inline constexpr int32_t VOLUME_RAMP_UNITS = 5000;
+inline constexpr int32_t INTRO_UNITS = 40000;
+inline constexpr int32_t SLOT_UNITS = 20000;
+inline constexpr int32_t SCENE_COUNT = 6;
+inline constexpr int32_t FADE_UNITS = 4000;
+inline constexpr int32_t MAX_FLYING_BOXES = 1000;
+inline constexpr int32_t UNITS_PER_BOX = 20; // one more flying box every 20 units
+
+// ---- the frame -----------------------------------------------------------------------
+
+// The show time of a frame and the music mix at that time.
+struct ShowMoment {
+    int32_t t;  // show time T
+    float mix;  // m: the melody's share of the music
+};
+
+void drawFrame();               // updateTimeline, then renderPasses
+ShowMoment updateTimeline();    // clock, volumes, scene, wipe, scroller, upload
+void renderPasses(int32_t t, float m); // shadow pass, clear, boxes, cubes, swap
+
+// ---- the arithmetic ----------------------------------------------------------------------
+
+// c = (ticks * 3) / 4 in unsigned 32-bit arithmetic (the product wraps).
+uint32_t showClock(uint32_t ticks);
+// T = c - startTime, latching startTime = c on the first frame (while it is 0).
+int32_t showTime(uint32_t ticks, int32_t *startTime);
+
+// What one frame of the schedule does at show time T.
+struct TimelineStep {
+    float ramp;        // r: 0 .. 1 over the first 5000 units
+    float mix;         // m: the melody's share of the music, 0 .. 1
+    float meloVolume;  // m * r
+    float spaceVolume; // (1 - m) * r
+    int32_t scene;     // 0..5, or -1 in the intro
+    bool wipe;         // whether sphere_wipe runs
+    float wipeLevel;   // its level, 0 .. 1
+};
+TimelineStep timelineStep(int32_t t);
+
+// Runs scene k (0..5) at show time t.
+void runScene(int32_t k, int32_t t);
+
+// The camera's eye at show time t; it looks at (0, 20, 0).
+void cameraEye(int32_t t, float eye[3]);
+// The light position at show time t (w = 1).
+void lightPosition(int32_t t, float light[4]);
+// The clear colour at show time t with music mix m (RGBA, 0..1).
+void clearColour(int32_t t, float m, float rgba[4]);
+// How many flying boxes are drawn at show time t (0..1000).
+int32_t flyingBoxCount(int32_t t);
+// Box i's position before the cloud's rotation about y.
+void flyingBoxPosition(int32_t i, float p[3]);
+// The camera projection for a width x height window (aspect width / height).
+void cameraProjection(int32_t width, int32_t height, float out[16]);

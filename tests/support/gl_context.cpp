@@ -15,6 +15,7 @@ SDL_Window *window = nullptr;
 } // namespace
 
 std::vector<CapturedBox> &capturedBoxes() { return boxes; }
+SDL_Window *testWindow() { return window; }
 void clearBoxes() { boxes.clear(); }
 
 std::vector<unsigned> drainGlErrors() {

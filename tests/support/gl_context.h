@@ -19,6 +19,10 @@ struct CapturedBox {
 std::vector<CapturedBox> &capturedBoxes();
 void clearBoxes();
 
+struct SDL_Window;
+// The hidden window the context belongs to.
+SDL_Window *testWindow();
+
 // Pending GL errors, drained (so a test starts and ends clean).
 std::vector<unsigned> drainGlErrors();
 

@@ -1,0 +1,67 @@
+// timeline.cpp - the show clock, the music cross-fade and the scene schedule.
+#include "shell/demostate.h"
+#include "shell/shell.h"
+#include "show/show.h"
+#include "st/st_vertexbuffer.h"
+#include "voxel/voxel.h"
+
+#include <SDL.h>
+
+#include <cmath>
+
+uint32_t showClock(uint32_t ticks) { return ticks * 3u / 4u; }
+
+int32_t showTime(uint32_t ticks, int32_t *startTime) {
+    const uint32_t c = showClock(ticks);
+    if (*startTime == 0) *startTime = static_cast<int32_t>(c);
+    return static_cast<int32_t>(c - static_cast<uint32_t>(*startTime));
+}
+
+TimelineStep timelineStep(int32_t t) {
+    TimelineStep step{};
+    step.ramp = t >= VOLUME_RAMP_UNITS ? 1.0f : static_cast<float>(t) / VOLUME_RAMP_UNITS;
+    const double d = t * 0.0001;
+    step.mix = static_cast<float>((std::sin(0.17 * d) + std::sin(0.13 * d) + std::sin(0.19 * d)) / 6 + 0.5);
+    step.meloVolume = step.mix * step.ramp;
+    step.spaceVolume = (1 - step.mix) * step.ramp;
+
+    if (t <= INTRO_UNITS) { // only the scroll text and the centre cell
+        step.scene = -1;
+        step.wipe = true;
+        step.wipeLevel = 0.0f;
+        return step;
+    }
+    step.scene = ((t - INTRO_UNITS) / SLOT_UNITS) % SCENE_COUNT;
+    const int32_t u = t % SLOT_UNITS; // 40000 is a multiple of the slot length
+    if (u < FADE_UNITS) {
+        step.wipe = true;
+        step.wipeLevel = static_cast<float>(u) / FADE_UNITS;
+    } else if (u > SLOT_UNITS - FADE_UNITS) {
+        step.wipe = true;
+        step.wipeLevel = static_cast<float>(SLOT_UNITS - u) / FADE_UNITS;
+    }
+    return step;
+}
+
+void runScene(int32_t k, int32_t t) {
+    static void (*const SCENES[SCENE_COUNT])(int32_t) = {
+        scene_worms, scene_quintic, scene_sinescape, scene_juliastack, scene_blobs, scene_cubictwist,
+    };
+    if (k >= 0 && k < SCENE_COUNT) SCENES[k](t);
+}
+
+ShowMoment updateTimeline() {
+    const int32_t t = showTime(SDL_GetTicks(), &demo.startTime);
+    const TimelineStep step = timelineStep(t);
+    setMusicVolumes(step.meloVolume, step.spaceVolume);
+    runScene(step.scene, t);
+    if (step.wipe) sphere_wipe(step.wipeLevel);
+    scroller_draw(t); // after the fade, so the text is never faded
+    demo.cubeMesh->upload();
+    return {t, step.mix};
+}
+
+void drawFrame() {
+    const ShowMoment now = updateTimeline();
+    renderPasses(now.t, now.mix);
+}

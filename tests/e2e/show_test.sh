@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The show as a person sees it: pictures, and what happens without assets.
+. "$(dirname "$0")/lib.sh"
+SHOT=${SHOT_DIR:-$(mktemp -d)}
+
+# Counts the pixels of a screenshot whose colour is near the scroll text's gold.
+gold_pixels() {
+    convert "$1" -format %c histogram:info:- 2>/dev/null | awk '
+        { split($0, a, "("); split(a[2], c, ","); n = $1 + 0
+          r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
+          if (r > 120 && g > 90 && b < 0.75 * r && r > b + 50) s += n }
+        END { print s + 0 }'
+}
+# Prints "ID NAME" for every named top-level window other than the demo's
+# (SDL's message boxes are among them; xdotool's search does not see them).
+other_windows() {
+    xwininfo -root -children 2>/dev/null |
+        sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": .*/\1 \2/p' | grep -v ' vROm 2022 - '
+}
+
+# With every asset: a window that shows the scroller over the clear colour.
+start_xvfb 1920x1080
+start_demo x
+win=$(wait_window "vROm 2022")
+check "the demo opens its window" test -n "$win"
+sleep 15 # about 3 frames a second under llvmpipe: some 40 frames
+import -window root "$SHOT/show.png"
+check "the demo is still running" alive
+colours=$(convert "$SHOT/show.png" -format %k info: 2>/dev/null)
+check "the picture is not blank ($colours colours)" test "${colours:-0}" -gt 20
+gold=$(gold_pixels "$SHOT/show.png")
+check "the scroll text is visible ($gold gold pixels)" test "${gold:-0}" -gt 200
+boxes=$(other_windows)
+check "no message box appeared${boxes:+: $boxes}" test -z "$boxes"
+kill -TERM "$DEMO_PID"
+wait_exit 30
+check "SIGTERM ends it with status 0 (got $DEMO_STATUS)" test "$DEMO_STATUS" -eq 0
+stop_xvfb
+
+# Without assets/: the textures are missing silently, then texProgram cannot
+# link: seven "Shader link failed" boxes, each dismissed, then status 255.
+start_xvfb 1280x720
+empty=$(mktemp -d)
+DEMO=$(realpath "$DEMO")
+( cd "$empty" && exec "$DEMO" x >"$empty/out" 2>"$empty/err" ) &
+DEMO_PID=$!
+dismissed=0
+captions=""
+for i in $(seq 1 600); do
+    line=$(other_windows | head -n 1)
+    if [ -n "$line" ]; then
+        id=${line%% *}
+        captions="$captions[${line#* }]"
+        xdotool windowfocus --sync "$id" 2>/dev/null
+        xdotool key --clearmodifiers Return
+        dismissed=$((dismissed + 1))
+        for j in $(seq 1 50); do other_windows | grep -q "^$id " || break; sleep 0.1; done
+    fi
+    alive || break
+    sleep 0.1
+done
+wait_exit 30
+check "seven boxes were shown and dismissed (got $dismissed: $captions)" test "$dismissed" -eq 7
+expected=$(printf '[Shader link failed]%.0s' 1 2 3 4 5 6 7)
+check "every box is a link failure" test "$captions" = "$expected"
+check "status 255 after the seventh (got $DEMO_STATUS)" test "$DEMO_STATUS" -eq 255
+rm -rf "$empty"
+stop_xvfb
+
+finish
