@@ -3,10 +3,29 @@
 #include "shell/lifetime.h"
 #include "shell/shell.h"
 
-void startAudio() {}
+namespace {
+constexpr uint32_t SAMPLE_RATE = 44100;   // frames per second asked of the device
+constexpr uint32_t BUFFER_FRAMES = 2048;  // device buffer asked for
+} // namespace
 
-void loadMusic() {}
+void startAudio() { audioEngine.start(SAMPLE_RATE, BUFFER_FRAMES); }
 
-void startMusic() {}
+void loadMusic() {
+    meloMusic.loadFile("assets/vrom2022_melo.ogg");
+    spaceMusic.loadFile("assets/vrom2022_space.ogg");
+}
 
-void setMusicVolumes(float, float) {}
+void startMusic() {
+    // Both loop and start together, silent; the frame brings them in.
+    meloMusic.mSourceFlags |= Murmel::FLAG_LOOPING;
+    const Murmel::VoiceHandle melo = audioEngine.play(meloMusic, 0.0f, 0.0f);
+    spaceMusic.mSourceFlags |= Murmel::FLAG_LOOPING;
+    const Murmel::VoiceHandle space = audioEngine.play(spaceMusic, 0.0f, 0.0f);
+    demo.meloVoice = melo;
+    demo.spaceVoice = space;
+}
+
+void setMusicVolumes(float melo, float space) {
+    audioEngine.setVolume(demo.meloVoice, melo);
+    audioEngine.setVolume(demo.spaceVoice, space);
+}

@@ -1,0 +1,18 @@
+// murmel_sdl.h - the SDL back end's arithmetic, open for tests.
+#pragma once
+
+#include "audio/murmel.h"
+
+namespace Murmel {
+
+// What the device callback does: mixes aBytes of aChannels-channel audio in
+// SDL format aFormat (AUDIO_F32, else AUDIO_S16) and interleaves it into
+// aStream (16-bit samples are x * 32767 truncated toward zero).
+void sdlMixInto(Engine &aEngine, uint16_t aFormat, uint8_t aChannels, uint8_t *aStream, uint32_t aBytes);
+
+// How many times the SDL library has been looked up (once per process).
+int sdlLibraryLoads();
+// The library looked up on the first start (tests name a missing one).
+void setSdlLibraryName(const char *aName);
+
+} // namespace Murmel

@@ -1,0 +1,348 @@
+// murmel_wavstream.cpp - sound files decoded while they play.
+//
+// Ogg Vorbis goes through stb_vorbis, WAV, FLAC and MP3 through libsndfile;
+// both read their bytes from a Murmel::File (a disk file, a memory image, or
+// a file of the caller's) through a small cursor that keeps its own position.
+#include "audio/murmel.h"
+
+#include <sndfile.h>
+
+#define STB_VORBIS_HEADER_ONLY
+#include <stb/stb_vorbis.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace Murmel {
+
+namespace {
+constexpr uint32_t TAG_RIFF = 0x46464952; // "RIFF", little-endian
+constexpr uint32_t TAG_OGGS = 0x5367674F; // "OggS"
+constexpr uint32_t TAG_FLAC = 0x43614C66; // "fLaC"
+
+// A read position over a File, so that the decoders may seek anywhere in
+// 0 .. size (a MemoryFile itself stops at its last byte).
+struct Cursor {
+    File *file;
+    int64_t position;
+    int64_t length;
+
+    explicit Cursor(File *aFile) : file(aFile), position(0), length(aFile->size()) { aFile->seek(0); }
+    int64_t read(void *aDestination, int64_t aBytes) {
+        if (aBytes <= 0 || position >= length) return 0;
+        if (static_cast<int64_t>(file->tell()) != position) file->seek(static_cast<int32_t>(position));
+        const auto bytes = static_cast<uint32_t>(std::min<int64_t>(aBytes, std::min<int64_t>(length - position, INT32_MAX)));
+        const uint32_t got = file->read(static_cast<uint8_t *>(aDestination), bytes);
+        position += got;
+        return got;
+    }
+    int64_t seek(int64_t aOffset, int aWhence) {
+        const int64_t base = aWhence == SEEK_SET ? 0 : aWhence == SEEK_CUR ? position : length;
+        position = std::clamp<int64_t>(base + aOffset, 0, std::min<int64_t>(length, INT32_MAX));
+        return position;
+    }
+};
+
+// ---- libsndfile: WAV, FLAC, MP3 --------------------------------------------------------------
+
+struct SndDecoder {
+    Cursor cursor;
+    SF_INFO info{};
+    SNDFILE *file = nullptr;
+    explicit SndDecoder(File *aFile) : cursor(aFile) {}
+};
+
+sf_count_t sndLength(void *aUser) { return static_cast<Cursor *>(aUser)->length; }
+sf_count_t sndSeek(sf_count_t aOffset, int aWhence, void *aUser) {
+    return static_cast<Cursor *>(aUser)->seek(aOffset, aWhence);
+}
+sf_count_t sndRead(void *aDestination, sf_count_t aBytes, void *aUser) {
+    return static_cast<Cursor *>(aUser)->read(aDestination, aBytes);
+}
+sf_count_t sndTell(void *aUser) { return static_cast<Cursor *>(aUser)->position; }
+SF_VIRTUAL_IO SND_IO = {sndLength, sndSeek, sndRead, nullptr, sndTell};
+
+// The container libsndfile must find behind each tag.
+bool formatMatches(uint32_t aFormat, int aSndFormat) {
+    const int major = aSndFormat & SF_FORMAT_TYPEMASK;
+    switch (aFormat) {
+    case FORMAT_WAV: return major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
+    case FORMAT_FLAC: return major == SF_FORMAT_FLAC;
+    default: return major == SF_FORMAT_MPEG;
+    }
+}
+
+SndDecoder *openSnd(File *aFile, uint32_t aFormat) {
+    auto *decoder = new SndDecoder(aFile);
+    decoder->file = sf_open_virtual(&SND_IO, SFM_READ, &decoder->info, &decoder->cursor);
+    if (!decoder->file || decoder->info.channels <= 0 || decoder->info.samplerate <= 0 ||
+        !formatMatches(aFormat, decoder->info.format)) {
+        if (decoder->file) sf_close(decoder->file);
+        delete decoder;
+        return nullptr;
+    }
+    return decoder;
+}
+
+void closeSnd(SndDecoder *aDecoder) {
+    if (!aDecoder) return;
+    sf_close(aDecoder->file);
+    delete aDecoder;
+}
+
+// ---- stb_vorbis: Ogg Vorbis ------------------------------------------------------------------------
+
+struct VorbisDecoder {
+    Cursor cursor;
+    FILE *stream = nullptr;     // a stdio view of the cursor (glibc's fopencookie)
+    stb_vorbis *vorbis = nullptr;
+    explicit VorbisDecoder(File *aFile) : cursor(aFile) {}
+};
+
+ssize_t cookieRead(void *aCookie, char *aBuffer, size_t aBytes) {
+    return static_cast<ssize_t>(static_cast<Cursor *>(aCookie)->read(aBuffer, static_cast<int64_t>(aBytes)));
+}
+int cookieSeek(void *aCookie, off64_t *aOffset, int aWhence) {
+    *aOffset = static_cast<Cursor *>(aCookie)->seek(*aOffset, aWhence);
+    return 0;
+}
+
+VorbisDecoder *openVorbis(File *aFile) {
+    auto *decoder = new VorbisDecoder(aFile);
+    const cookie_io_functions_t io = {cookieRead, nullptr, cookieSeek, nullptr};
+    decoder->stream = fopencookie(&decoder->cursor, "rb", io);
+    int error = 0;
+    if (decoder->stream) decoder->vorbis = stb_vorbis_open_file(decoder->stream, 0, &error, nullptr);
+    if (!decoder->vorbis) {
+        if (decoder->stream) std::fclose(decoder->stream);
+        delete decoder;
+        return nullptr;
+    }
+    return decoder;
+}
+
+void closeVorbis(VorbisDecoder *aDecoder) {
+    if (!aDecoder) return;
+    stb_vorbis_close(aDecoder->vorbis);
+    std::fclose(aDecoder->stream);
+    delete aDecoder;
+}
+} // namespace
+
+// ---- WavStream ------------------------------------------------------------------------------------------
+
+WavStream::~WavStream() {
+    stopInstances();
+    forget();
+}
+
+void WavStream::forget() {
+    delete[] mPath;
+    mPath = nullptr;
+    delete mMemoryImage;
+    mMemoryImage = nullptr;
+    mCallerFile = nullptr;
+    mFrameCount = 0;
+}
+
+Result WavStream::loadFile(const char *aPath) {
+    forget();
+    if (!aPath) return BadArgument;
+    DiskFile file;
+    if (file.open(aPath) != ResultOk) return FileMissing;
+    const size_t length = std::strlen(aPath);
+    mPath = new char[length + 1];
+    std::memcpy(mPath, aPath, length + 1);
+    const Result result = probe(file);
+    if (result != ResultOk) {
+        delete[] mPath;
+        mPath = nullptr;
+    }
+    return result;
+}
+
+Result WavStream::loadMemory(const uint8_t *aData, uint32_t aLength) {
+    forget();
+    auto *image = new MemoryFile;
+    if (image->openCopy(aData, aLength) != ResultOk) {
+        delete image;
+        return BadArgument;
+    }
+    const Result result = probe(*image);
+    if (result != ResultOk) {
+        delete image;
+        return result;
+    }
+    mMemoryImage = image;
+    return ResultOk;
+}
+
+Result WavStream::loadCallerFile(File *aFile) {
+    forget();
+    if (!aFile) return BadArgument;
+    const Result result = probe(*aFile);
+    if (result == ResultOk) mCallerFile = aFile;
+    return result;
+}
+
+Result WavStream::probe(File &aFile) {
+    uint8_t bytes[4] = {};
+    aFile.seek(0);
+    aFile.read(bytes, 4);
+    const uint32_t tag = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    aFile.seek(0);
+    if (tag == TAG_OGGS) {
+        VorbisDecoder *decoder = openVorbis(&aFile);
+        if (!decoder) return FileUnreadable;
+        const stb_vorbis_info info = stb_vorbis_get_info(decoder->vorbis);
+        mChannelCount = std::min<uint32_t>(static_cast<uint32_t>(std::max(info.channels, 1)), MAX_CHANNELS);
+        mSourceRate = static_cast<float>(info.sample_rate);
+        mFrameCount = stb_vorbis_stream_length_in_samples(decoder->vorbis);
+        closeVorbis(decoder);
+        mFormat = FORMAT_OGG;
+        return ResultOk;
+    }
+    const uint32_t format = tag == TAG_RIFF ? FORMAT_WAV : tag == TAG_FLAC ? FORMAT_FLAC : FORMAT_MP3;
+    SndDecoder *decoder = openSnd(&aFile, format);
+    if (!decoder) return FileUnreadable;
+    mFormat = format;
+    mChannelCount = std::min<uint32_t>(static_cast<uint32_t>(decoder->info.channels), MAX_CHANNELS);
+    mSourceRate = static_cast<float>(decoder->info.samplerate);
+    const sf_count_t frames = decoder->info.frames;
+    mFrameCount = frames > 0 && frames != SF_COUNT_MAX ? static_cast<uint32_t>(frames) : 0; // low 32 bits
+    closeSnd(decoder);
+    return ResultOk;
+}
+
+AudioSourceInstance *WavStream::makeInstance() { return new WavStreamInstance(this); }
+
+// ---- WavStreamInstance ------------------------------------------------------------------------------------
+
+WavStreamInstance::WavStreamInstance(WavStream *aStream) : mStream(aStream) {
+    if (aStream->mMemoryImage) {
+        auto *image = new MemoryFile;
+        image->attach(aStream->mMemoryImage->memoryBytes(), aStream->mMemoryImage->size());
+        mInput = image;
+    } else if (aStream->mPath) {
+        auto *disk = new DiskFile;
+        if (disk->open(aStream->mPath) == ResultOk) mInput = disk;
+        else delete disk;
+    } else if (aStream->mCallerFile) {
+        mInput = aStream->mCallerFile;
+        mInput->seek(0);
+    }
+    if (!mInput) return;
+    if (aStream->mFormat == FORMAT_OGG) mDecoder = openVorbis(mInput);
+    else if (aStream->mFormat <= FORMAT_MP3) mDecoder = openSnd(mInput, aStream->mFormat);
+    if (!mDecoder) {
+        if (mInput != aStream->mCallerFile) delete mInput;
+        mInput = nullptr;
+    }
+}
+
+WavStreamInstance::~WavStreamInstance() {
+    if (mDecoder) {
+        if (mStream->mFormat == FORMAT_OGG) closeVorbis(static_cast<VorbisDecoder *>(mDecoder));
+        else closeSnd(static_cast<SndDecoder *>(mDecoder));
+    }
+    if (mInput != mStream->mCallerFile) delete mInput;
+}
+
+uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, uint32_t aStride) {
+    if (!mInput || !mDecoder) return 0;
+    const uint32_t channels = std::min(mChannelCount, MAX_CHANNELS);
+
+    if (mStream->mFormat == FORMAT_OGG) {
+        stb_vorbis *vorbis = static_cast<VorbisDecoder *>(mDecoder)->vorbis;
+        uint32_t written = 0;
+        int32_t decodedChannels = static_cast<int32_t>(channels);
+        // Copies n frames of the current packet, from its used part on.
+        auto deliver = [&](uint32_t n) {
+            for (uint32_t k = 0; k < channels; ++k) {
+                float *to = aDestination + k * aStride + written;
+                if (static_cast<int32_t>(k) < decodedChannels)
+                    std::memcpy(to, mVorbisChannels[k] + mVorbisFrameUsed, n * sizeof(float));
+                else
+                    std::memset(to, 0, n * sizeof(float)); // a packet with fewer channels
+            }
+            mVorbisFrameUsed += static_cast<int32_t>(n);
+            mFramesRead += n;
+            written += n;
+        };
+        if (mVorbisFrameLength > 0 && mVorbisFrameUsed < mVorbisFrameLength)
+            deliver(std::min(static_cast<uint32_t>(mVorbisFrameLength - mVorbisFrameUsed), aFrames));
+        for (;;) {
+            if (written >= aFrames) return aFrames;
+            float **outputs = nullptr;
+            const int length = stb_vorbis_get_frame_float(vorbis, &decodedChannels, &outputs);
+            mVorbisFrameLength = length;
+            mVorbisChannels = outputs;
+            mVorbisFrameUsed = 0;
+            const uint32_t n = length > 0 ? std::min(static_cast<uint32_t>(length), aFrames - written) : 0;
+            deliver(n);
+            if (!(mFramesRead < mStream->mFrameCount && n != 0)) return written;
+        }
+    }
+
+    // WAV, FLAC, MP3: interleaved floats through a 512 x 8 temporary, in pieces
+    // small enough for the file's own channel count.
+    auto *decoder = static_cast<SndDecoder *>(mDecoder);
+    const auto fileChannels = static_cast<uint32_t>(decoder->info.channels);
+    const uint32_t pieceFrames = std::max(1u, std::min(BLOCK_FRAMES, BLOCK_FRAMES * MAX_CHANNELS / fileChannels));
+    float interleaved[BLOCK_FRAMES * MAX_CHANNELS];
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < aFrames; i += pieceFrames) {
+        const uint32_t want = std::min(pieceFrames, aFrames - i);
+        const auto got = static_cast<uint32_t>(std::max<sf_count_t>(0, sf_readf_float(decoder->file, interleaved, want)));
+        for (uint32_t k = 0; k < channels; ++k) {
+            float *to = aDestination + k * aStride + i;
+            for (uint32_t f = 0; f < got; ++f) to[f] = interleaved[f * fileChannels + k];
+        }
+        total += got;
+        if (got < want) break; // the end of the file
+    }
+    mFramesRead += total;
+    return total;
+}
+
+bool WavStreamInstance::isFinished() { return mFramesRead >= mStream->mFrameCount; }
+
+Result WavStreamInstance::restart() {
+    if (mDecoder) {
+        if (mStream->mFormat == FORMAT_OGG) stb_vorbis_seek_start(static_cast<VorbisDecoder *>(mDecoder)->vorbis);
+        else sf_seek(static_cast<SndDecoder *>(mDecoder)->file, 0, SEEK_SET);
+    }
+    mVorbisFrameLength = mVorbisFrameUsed = 0; // what was decoded before is gone
+    mFramesRead = 0;
+    mStreamSeconds = 0;
+    return ResultOk;
+}
+
+Result WavStreamInstance::seekTo(double aSeconds, float *aScratch, uint32_t aScratchFrames) {
+    if (mStream->mFormat != FORMAT_OGG || !mDecoder)
+        return AudioSourceInstance::seekTo(aSeconds, aScratch, aScratchFrames);
+    stb_vorbis *vorbis = static_cast<VorbisDecoder *>(mDecoder)->vorbis;
+    const double target = std::floor(static_cast<double>(mSourceRate) * aSeconds);
+    const auto sample = static_cast<uint32_t>(std::clamp(target, 0.0, static_cast<double>(UINT32_MAX)));
+    mVorbisFrameLength = mVorbisFrameUsed = 0;
+    if (sample == 0 ? stb_vorbis_seek_start(vorbis) : stb_vorbis_seek_frame(vorbis, sample)) {
+        // The next frame holds the target: decode it and skip what lies before.
+        const int offset = stb_vorbis_get_sample_offset(vorbis);
+        if (offset >= 0 && static_cast<uint32_t>(offset) < sample) {
+            int channels = 0;
+            mVorbisFrameLength = stb_vorbis_get_frame_float(vorbis, &channels, &mVorbisChannels);
+            mVorbisFrameUsed = std::min(static_cast<int32_t>(sample - static_cast<uint32_t>(offset)), std::max(mVorbisFrameLength, 0));
+            mFramesRead = static_cast<uint32_t>(offset) + static_cast<uint32_t>(mVorbisFrameUsed);
+        } else {
+            mFramesRead = offset >= 0 ? static_cast<uint32_t>(offset) : 0xFFFFFFFFu;
+        }
+    } else {
+        mFramesRead = 0xFFFFFFFFu;
+    }
+    mStreamSeconds = mFramesRead / static_cast<double>(mSourceRate);
+    return ResultOk;
+}
+
+} // namespace Murmel
