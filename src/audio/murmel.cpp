@@ -275,13 +275,35 @@ typedef float Float4 __attribute__((vector_size(16)));
 // cursor + i * step (20-bit fixed point); frame -1 is the previous block's last.
 void resampleLinear(const float *aCurrent, const float *aPrevious, float *aOut, uint32_t aCursor,
                     uint32_t aCount, uint32_t aStep) {
-    for (uint32_t i = 0; i < aCount; ++i) {
+    constexpr float SCALE = 1.0f / 1048576.0f;
+    uint32_t i = 0;
+    for (; i < aCount && aCursor + i * aStep < FIXED_ONE; ++i) { // before source frame 1
+        const uint32_t pos = aCursor + i * aStep;
+        const float f = static_cast<float>(pos & 0xFFFFF);
+        const float s2 = aCurrent[pos >> 20];
+        const float s1 = pos < FIXED_ONE ? aPrevious[BLOCK_FRAMES - 1] : aCurrent[(pos >> 20) - 1];
+        aOut[i] = (s2 - s1) * f * SCALE + s1;
+    }
+    if (i == aCount) return;
+    if (aStep == FIXED_ONE) {
+        // Same rate: one frame per output frame at a fixed fraction, a
+        // contiguous loop the compiler vectorises. The arithmetic per sample
+        // is the general one's.
+        const uint32_t pos = aCursor + i * aStep;
+        const float f = static_cast<float>(pos & 0xFFFFF);
+        const float *current = aCurrent + (pos >> 20);  // frame 1 or later here
+        const float *previous = current - 1;
+        for (uint32_t j = 0; j < aCount - i; ++j) {
+            const float s2 = current[j], s1 = previous[j];
+            aOut[i + j] = (s2 - s1) * f * SCALE + s1;
+        }
+        return;
+    }
+    for (; i < aCount; ++i) {
         const uint32_t pos = aCursor + i * aStep;
         const uint32_t p = pos >> 20;
         const float f = static_cast<float>(pos & 0xFFFFF);
-        const float s2 = aCurrent[p];
-        const float s1 = pos < FIXED_ONE ? aPrevious[BLOCK_FRAMES - 1] : aCurrent[p - 1];
-        aOut[i] = (s2 - s1) * f * (1.0f / 1048576.0f) + s1;
+        aOut[i] = (aCurrent[p] - aCurrent[p - 1]) * f * SCALE + aCurrent[p - 1];
     }
 }
 

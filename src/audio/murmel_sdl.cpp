@@ -81,7 +81,7 @@ void sdlMixInto(Engine &aEngine, uint16_t aFormat, uint8_t aChannels, uint8_t *a
                 if (sampleBytes == 4) {
                     std::memcpy(aStream + at, &x, 4);
                 } else {
-                    const auto s = static_cast<int16_t>(x * 32767.0f); // truncates toward zero
+                    const int16_t s = sdlSampleToS16(x);
                     std::memcpy(aStream + at, &s, 2);
                 }
             }

@@ -10,6 +10,9 @@ namespace Murmel {
 // aStream (16-bit samples are x * 32767 truncated toward zero).
 void sdlMixInto(Engine &aEngine, uint16_t aFormat, uint8_t aChannels, uint8_t *aStream, uint32_t aBytes);
 
+// A device sample of the 16-bit format: x * 32767, truncated toward zero.
+inline int16_t sdlSampleToS16(float aSample) { return static_cast<int16_t>(aSample * 32767.0f); }
+
 // How many times the SDL library has been looked up (once per process).
 int sdlLibraryLoads();
 // The library looked up on the first start (tests name a missing one).

@@ -260,6 +260,7 @@ uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, ui
         int32_t decodedChannels = static_cast<int32_t>(channels);
         // Copies n frames of the current packet, from its used part on.
         auto deliver = [&](uint32_t n) {
+            if (n == 0) return; // at the end the decoder hands out no channels at all
             for (uint32_t k = 0; k < channels; ++k) {
                 float *to = aDestination + k * aStride + written;
                 if (static_cast<int32_t>(k) < decodedChannels)

@@ -1,0 +1,130 @@
+// The audio engine's cost. Real-time factor = seconds of audio / seconds spent.
+// Targets: mixBlock of 16 stereo voices >= 500x real time on one core; decode
+// and mix of both music streams >= 200x.
+#include "audio/murmel.h"
+
+#include <benchmark/benchmark.h>
+
+#define STB_VORBIS_HEADER_ONLY
+#include <stb/stb_vorbis.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <cstdlib>
+#include <memory>
+
+using namespace Murmel;
+
+namespace {
+constexpr uint32_t FRAMES = 2048;
+
+// An endless stereo source of cheap, changing samples.
+struct Synth : AudioSource {
+    Synth() { mChannelCount = 2; }
+    AudioSourceInstance *makeInstance() override;
+};
+// Copies from a fixed table, so that the benchmark measures the engine.
+struct SynthInstance : AudioSourceInstance {
+    static inline float table[2][BLOCK_FRAMES] = {};
+    SynthInstance() {
+        for (uint32_t i = 0; i < BLOCK_FRAMES; ++i) {
+            table[0][i] = static_cast<float>(i % 101) * 0.001f;
+            table[1][i] = static_cast<float>(i % 89) * -0.001f;
+        }
+    }
+    uint32_t readFrames(float *d, uint32_t frames, uint32_t stride) override {
+        for (uint32_t done = 0; done < frames;) {
+            const uint32_t n = std::min(frames - done, BLOCK_FRAMES);
+            std::memcpy(d + done, table[0], n * sizeof(float));
+            std::memcpy(d + stride + done, table[1], n * sizeof(float));
+            done += n;
+        }
+        return frames;
+    }
+    bool isFinished() override { return false; }
+};
+AudioSourceInstance *Synth::makeInstance() { return new SynthInstance; }
+
+void reportRealTime(benchmark::State &state) {
+    state.counters["realtime_x"] = benchmark::Counter(static_cast<double>(state.iterations()) * FRAMES / 44100.0,
+                                                      benchmark::Counter::kIsRate);
+}
+
+void BM_mixBlock(benchmark::State &state) {
+    Engine engine;
+    engine.finishBackendSetup(44100, FRAMES, 1, 2);
+    Synth synth;
+    const auto voices = static_cast<int>(state.range(0));
+    std::unique_ptr<VoiceHandle[]> handles(new VoiceHandle[static_cast<size_t>(voices)]);
+    for (int i = 0; i < voices; ++i) handles[static_cast<size_t>(i)] = engine.play(synth, 0.05f, -0.5f + 0.06f * static_cast<float>(i));
+    int frame = 0;
+    for (auto _ : state) {
+        // Volumes change every block, as the show changes them every frame.
+        for (int i = 0; i < voices; ++i) engine.setVolume(handles[static_cast<size_t>(i)], 0.05f + 0.001f * static_cast<float>(frame % 7));
+        engine.mixBlock(FRAMES, FRAMES);
+        ++frame;
+        benchmark::DoNotOptimize(engine.mMixScratch.data);
+    }
+    reportRealTime(state);
+}
+BENCHMARK(BM_mixBlock)->Arg(2)->Arg(16)->Unit(benchmark::kMicrosecond);
+
+void BM_music_decode_and_mix(benchmark::State &state) {
+    Engine engine;
+    engine.finishBackendSetup(44100, FRAMES, 1, 2);
+    WavStream melo, space;
+    if (melo.loadFile("assets/vrom2022_melo.ogg") != ResultOk || space.loadFile("assets/vrom2022_space.ogg") != ResultOk) {
+        state.SkipWithError("run from the repository root: the music is in assets/");
+        return;
+    }
+    melo.mSourceFlags |= FLAG_LOOPING;
+    space.mSourceFlags |= FLAG_LOOPING;
+    const VoiceHandle a = engine.play(melo, 0.5f), b = engine.play(space, 0.5f);
+    for (auto _ : state) {
+        engine.setVolume(a, 0.6f);
+        engine.setVolume(b, 0.4f);
+        engine.mixBlock(FRAMES, FRAMES);
+        benchmark::DoNotOptimize(engine.mMixScratch.data);
+    }
+    reportRealTime(state);
+}
+BENCHMARK(BM_music_decode_and_mix)->Unit(benchmark::kMicrosecond);
+
+// stb_vorbis decoding the melody whole, against Debian's oggdec on the same
+// file in the same run ("vs_oggdec" > 1: faster than oggdec).
+void BM_vorbis_decode_vs_oggdec(benchmark::State &state) {
+    const char *path = "assets/vrom2022_melo.ogg";
+    if (std::system("command -v oggdec >/dev/null 2>&1") != 0) {
+        state.SkipWithError("oggdec (vorbis-tools) is not installed");
+        return;
+    }
+    double ours = 0, theirs = 0, seconds = 0;
+    for (auto _ : state) {
+        auto t0 = std::chrono::steady_clock::now();
+        int error = 0;
+        stb_vorbis *v = stb_vorbis_open_filename(path, &error, nullptr);
+        if (!v) {
+            state.SkipWithError("cannot open the melody");
+            return;
+        }
+        seconds = stb_vorbis_stream_length_in_seconds(v);
+        float **frame = nullptr;
+        int channels = 0;
+        while (stb_vorbis_get_frame_float(v, &channels, &frame) > 0) benchmark::DoNotOptimize(frame);
+        stb_vorbis_close(v);
+        auto t1 = std::chrono::steady_clock::now();
+        if (std::system("oggdec -Q -o /dev/null assets/vrom2022_melo.ogg") != 0) {
+            state.SkipWithError("oggdec failed");
+            return;
+        }
+        auto t2 = std::chrono::steady_clock::now();
+        ours += std::chrono::duration<double>(t1 - t0).count();
+        theirs += std::chrono::duration<double>(t2 - t1).count();
+    }
+    state.counters["stb_realtime_x"] = seconds * static_cast<double>(state.iterations()) / ours;
+    state.counters["oggdec_realtime_x"] = seconds * static_cast<double>(state.iterations()) / theirs;
+    state.counters["vs_oggdec"] = theirs / ours;
+}
+BENCHMARK(BM_vorbis_decode_vs_oggdec)->Iterations(3)->Unit(benchmark::kMillisecond);
+} // namespace
