@@ -151,8 +151,11 @@ VoiceHandle Engine::play(AudioSource &aSource, float aVolume, float aPan) {
         instance->mAppliedGain[c] = instance->mSpeakerGain[c] * instance->mEffectiveVolume;
     applyVoiceSpeed(s, 1.0f);
     mActiveDirty = true;
+    // The handle is made under the lock: once it is released the mixer may
+    // end the voice and destroy the instance.
+    const VoiceHandle handle = (s + 1) | (instance->mPlaySerial << 12);
     unlockMixer();
-    return mVoices[s] ? (s + 1) | (instance->mPlaySerial << 12) : 0;
+    return handle;
 }
 
 void Engine::releaseVoice(uint32_t aVoice) {
