@@ -43,8 +43,12 @@ inline constexpr const char *WINDOW_TITLE = "vROm 2022 - https://vrom2022.exampl
 // visible, otherwise full screen at display 0's size with the cursor hidden.
 void initVideo(int32_t mode);
 
-// Loads every asset and device of the show (see startup.cpp for the order).
+// Loads every asset and device of the show: startAudio, loadMusic, then
+// loadShowAssets (see startup.cpp for the order).
 void initDemo();
+// Everything but the audio: meshes and grid, shadow map, textures, programs,
+// font sheet (GL context current).
+void loadShowAssets();
 
 // Starts the audio engine at 44100 Hz with 2048-frame buffers (the device
 // opens if there is one; without one the demo runs silent).

@@ -16,7 +16,10 @@ void initDemo() {
     // 1-2. The audio engine and its device, then both music files.
     startAudio();
     loadMusic();
+    loadShowAssets();
+}
 
+void loadShowAssets() {
     // 3-6. The voxel cube, drawn once per cell, its per-instance array at
     // location 4 being the grid itself (zero-filled: an empty field).
     demo.cubeMesh = st::makeBox(1.0f, 1.0f, 1.0f);

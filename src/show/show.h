@@ -46,7 +46,8 @@ struct ShowMoment {
 };
 
 void drawFrame();               // updateTimeline, then renderPasses
-ShowMoment updateTimeline();    // clock, volumes, scene, wipe, scroller, upload
+ShowMoment updateTimeline();    // the clock, then runTimeline
+ShowMoment runTimeline(int32_t t); // volumes, scene, wipe, scroller, upload at show time t
 void renderPasses(int32_t t, float m); // shadow pass, clear, boxes, cubes, swap
 
 // ---- the arithmetic ----------------------------------------------------------------------

@@ -50,8 +50,9 @@ void runScene(int32_t k, int32_t t) {
     if (k >= 0 && k < SCENE_COUNT) SCENES[k](t);
 }
 
-ShowMoment updateTimeline() {
-    const int32_t t = showTime(SDL_GetTicks(), &demo.startTime);
+ShowMoment updateTimeline() { return runTimeline(showTime(SDL_GetTicks(), &demo.startTime)); }
+
+ShowMoment runTimeline(int32_t t) {
     const TimelineStep step = timelineStep(t);
     setMusicVolumes(step.meloVolume, step.spaceVolume);
     runScene(step.scene, t);

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# vromcap: frames and sound of any stretch of the show, frame-exact and repeatable.
+. "$(dirname "$0")/lib.sh"
+CAP=${VROMCAP:-./build/vromcap}
+work=$(mktemp -d)
+
+# wav_stats FILE: prints "frames peak rms" of a 16-bit stereo WAV.
+wav_stats() {
+    python3 - "$1" <<'PY'
+import array, math, sys
+data = open(sys.argv[1], 'rb').read()
+assert data[:4] == b'RIFF' and data[8:12] == b'WAVE'
+samples = array.array('h'); samples.frombytes(data[44:])
+peak = max((abs(s) for s in samples), default=0) / 32767
+rms = math.sqrt(sum(s * s for s in samples) / max(1, len(samples))) / 32767
+print(len(samples) // 2, f"{peak:.5f}", f"{rms:.5f}")
+PY
+}
+size_of() { identify -format '%wx%h' "$1" 2>/dev/null; }
+
+start_xvfb 1280x720
+
+"$CAP" --start 45000 --frames 6 --size 320x180 "$work/a" 2>"$work/a.err"; status=$?
+check "a capture from T = 45000 succeeds (status $status)" test "$status" -eq 0
+check "six frames" test "$(ls "$work/a"/frame_*.png | wc -l)" -eq 6
+check "of 320x180" test "$(size_of "$work/a/frame_000005.png")" = 320x180
+check "no partial file is left" test -z "$(ls "$work/a" | grep partial)"
+read -r frames peak rms <<<"$(wav_stats "$work/a/audio.wav")"
+check "the sound has exactly 6 / 60 s of frames ($frames)" test "$frames" -eq 4410
+check "and is not silent after the ramp (rms $rms)" python3 -c "import sys; sys.exit(not $rms > 0.005)"
+check "the ffmpeg command is printed" grep -q "ffmpeg -framerate 60 -i" "$work/a.err"
+
+"$CAP" --start 45000 --frames 6 --size 320x180 "$work/b" 2>/dev/null
+same=yes
+for f in "$work"/a/*; do cmp -s "$f" "$work/b/$(basename "$f")" || same=no; done
+check "two runs give byte-identical files" test "$same" = yes
+
+"$CAP" --start 0 --frames 6 --fps 30 --size 320x180 "$work/c" 2>/dev/null
+read -r frames peak rms <<<"$(wav_stats "$work/c/audio.wav")"
+check "at 30 fps six frames are 8820 sound frames ($frames)" test "$frames" -eq 8820
+check "at T = 0 the ramp keeps it silent (peak $peak)" python3 -c "import sys; sys.exit(not $peak < 0.02)"
+
+"$CAP" --start 105000 --frames 1 --size 320x180 "$work/d" 2>/dev/null
+check "frames of different scene slots differ" \
+    bash -c "! cmp -s '$work/a/frame_000000.png' '$work/d/frame_000000.png'"
+
+"$CAP" --sheet "$work/sheet.png" --size 160x90 2>/dev/null; status=$?
+check "a sheet is made (status $status)" test "$status" -eq 0
+check "of 4 x 2 cells" test "$(size_of "$work/sheet.png")" = 640x180
+
+for args in "--size -5x3 $work/e" "--size 99999x10 $work/e" "--frames 0 $work/e" "--fps 0 $work/e" \
+            "--start -1 $work/e" "" "/proc/no/such/dir" "--bogus $work/e"; do
+    # shellcheck disable=SC2086
+    "$CAP" $args >/dev/null 2>"$work/err"; status=$?
+    check "'$args' is refused with status 2 (got $status)" test "$status" -eq 2
+    check "  with a usage line" grep -q "^usage: vromcap" "$work/err"
+done
+
+stop_xvfb
+rm -rf "$work"
+finish
