@@ -8,6 +8,7 @@ packages=(
     libsdl2-dev libstb-dev python3-glad        # window, GL loader, images, Vorbis
     libsndfile1-dev                            # WAV, FLAC and MP3 decoding
     libgtest-dev libbenchmark-dev              # tests and benchmarks
+    clang libclang-rt-14-dev                   # the fuzzers (libFuzzer)
     libgl1-mesa-dri xvfb xauth xdotool x11-utils imagemagick python3 # GL and end-to-end tests
 )
 

@@ -352,9 +352,6 @@ public:
     int32_t mVorbisFrameLength = 0;  // frames in the last Vorbis packet
     int32_t mVorbisFrameUsed = 0;    // of them delivered
     float **mVorbisChannels = nullptr; // the packet's channels
-
-private:
-    FILE *mVorbisStream = nullptr;   // stdio view of mInput for the Vorbis decoder
 };
 
 } // namespace Murmel

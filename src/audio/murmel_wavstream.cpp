@@ -14,6 +14,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace Murmel {
 
@@ -94,10 +95,18 @@ void closeSnd(SndDecoder *aDecoder) {
 
 // ---- stb_vorbis: Ogg Vorbis ------------------------------------------------------------------------
 
+// stb_vorbis allocates from an arena of ours: all its memory goes with the
+// arena whatever path it takes (it leaks on some malformed setup headers when
+// it allocates by itself), and absurd sizes in a crafted header fail as out of
+// memory instead of reaching malloc.
+constexpr size_t VORBIS_ARENA_BYTES = 1u << 20;     // enough for ordinary files
+constexpr size_t VORBIS_LARGE_ARENA_BYTES = 8u << 20; // tried when that is not
+
 struct VorbisDecoder {
     Cursor cursor;
     FILE *stream = nullptr;     // a stdio view of the cursor (glibc's fopencookie)
     stb_vorbis *vorbis = nullptr;
+    std::vector<char> arena;    // every byte the decoder allocates
     explicit VorbisDecoder(File *aFile) : cursor(aFile) {}
 };
 
@@ -109,12 +118,87 @@ int cookieSeek(void *aCookie, off64_t *aOffset, int aWhence) {
     return 0;
 }
 
+// ---- a guard in front of stb_vorbis ----------------------------------------------------
+//
+// stb_vorbis trusts the lengths in the comment header: a length of 0xFFFFFFFF
+// wraps its allocation to 0 bytes and it writes far past it. So the first two
+// packets of the stream (identification and comment headers) are read here
+// first, and a file whose headers are incomplete or whose lengths leave their
+// packet is refused before the library sees it.
+
+constexpr size_t MAX_HEADER_BYTES = 1u << 20; // the first two packets, at most
+constexpr int MAX_HEADER_PAGES = 64;
+
+// Collects the first `count` complete packets of the Ogg stream at the cursor.
+bool readOggPackets(Cursor &aCursor, size_t aCount, std::vector<std::vector<uint8_t>> &aPackets) {
+    std::vector<uint8_t> partial;
+    for (int page = 0; page < MAX_HEADER_PAGES && aPackets.size() < aCount; ++page) {
+        uint8_t header[27];
+        if (aCursor.read(header, 27) != 27 || std::memcmp(header, "OggS", 4) != 0 || header[4] != 0) return false;
+        uint8_t lacing[255];
+        const int segments = header[26];
+        if (aCursor.read(lacing, segments) != segments) return false;
+        for (int s = 0; s < segments && aPackets.size() < aCount; ++s) {
+            const size_t start = partial.size();
+            partial.resize(start + lacing[s]);
+            if (lacing[s] && aCursor.read(partial.data() + start, lacing[s]) != lacing[s]) return false;
+            if (partial.size() > MAX_HEADER_BYTES) return false;
+            if (lacing[s] < 255) { // the packet ends in this segment
+                aPackets.push_back(std::move(partial));
+                partial.clear();
+            }
+        }
+        if (aPackets.size() >= aCount) return true;
+        // The rest of this page's segments belong to packets not needed here.
+    }
+    return aPackets.size() >= aCount;
+}
+
+uint32_t readU32(const std::vector<uint8_t> &aPacket, size_t aAt) {
+    return aPacket[aAt] | aPacket[aAt + 1] << 8 | aPacket[aAt + 2] << 16 | static_cast<uint32_t>(aPacket[aAt + 3]) << 24;
+}
+
+bool vorbisHeadersSound(File *aFile) {
+    Cursor cursor(aFile);
+    std::vector<std::vector<uint8_t>> packets;
+    if (!readOggPackets(cursor, 2, packets)) return false;
+    const std::vector<uint8_t> &id = packets[0], &comment = packets[1];
+    if (id.size() < 30 || id[0] != 1 || std::memcmp(&id[1], "vorbis", 6) != 0 || id[11] == 0 || readU32(id, 12) == 0)
+        return false;
+    if (comment.size() < 7 + 4 + 4 + 1 || comment[0] != 3 || std::memcmp(&comment[1], "vorbis", 6) != 0) return false;
+    size_t at = 7;
+    auto skip = [&]() { // a length-prefixed field that must fit its packet
+        if (at + 4 > comment.size()) return false;
+        const uint32_t n = readU32(comment, at);
+        at += 4;
+        if (n > comment.size() - at) return false;
+        at += n;
+        return true;
+    };
+    if (!skip()) return false; // the vendor string
+    if (at + 4 > comment.size()) return false;
+    const uint32_t comments = readU32(comment, at);
+    at += 4;
+    if (comments > (comment.size() - at) / 4) return false;
+    for (uint32_t i = 0; i < comments; ++i)
+        if (!skip()) return false;
+    return at < comment.size(); // the framing byte
+}
+
 VorbisDecoder *openVorbis(File *aFile) {
+    if (!vorbisHeadersSound(aFile)) return nullptr;
     auto *decoder = new VorbisDecoder(aFile);
     const cookie_io_functions_t io = {cookieRead, nullptr, cookieSeek, nullptr};
     decoder->stream = fopencookie(&decoder->cursor, "rb", io);
-    int error = 0;
-    if (decoder->stream) decoder->vorbis = stb_vorbis_open_file(decoder->stream, 0, &error, nullptr);
+    for (size_t bytes : {VORBIS_ARENA_BYTES, VORBIS_LARGE_ARENA_BYTES}) {
+        if (!decoder->stream) break;
+        decoder->arena.assign(bytes, 0);
+        const stb_vorbis_alloc arena = {decoder->arena.data(), static_cast<int>(bytes)};
+        int error = 0;
+        std::fseek(decoder->stream, 0, SEEK_SET);
+        decoder->vorbis = stb_vorbis_open_file(decoder->stream, 0, &error, &arena);
+        if (decoder->vorbis || error != VORBIS_outofmem) break;
+    }
     if (!decoder->vorbis) {
         if (decoder->stream) std::fclose(decoder->stream);
         delete decoder;

@@ -83,23 +83,26 @@ void Shader::compileFile(uint32_t shader, const char *path) {
     compileSource(shader, text.data(), path);
 }
 
-void Shader::compileSource(uint32_t shader, char *text, const char *caption) {
-    // Split at carriage returns in place. The tables grow with the text, so a
-    // text of any number of lines is handed over whole.
-    std::vector<const GLchar *> starts{text};
-    std::vector<GLint> lengths;
+void splitShaderText(char *text, std::vector<const char *> &starts, std::vector<int32_t> &lengths) {
+    starts.assign(1, text);
+    lengths.clear();
     char *pieceStart = text;
     char *p = text;
     for (; *p; ++p) {
         if (*p == '\r') {
             *p = '\0';
-            lengths.push_back(static_cast<GLint>(p - pieceStart));
+            lengths.push_back(static_cast<int32_t>(p - pieceStart));
             pieceStart = p + 1;
             starts.push_back(pieceStart);
         }
     }
-    lengths.push_back(static_cast<GLint>(p - pieceStart));
+    lengths.push_back(static_cast<int32_t>(p - pieceStart));
+}
 
+void Shader::compileSource(uint32_t shader, char *text, const char *caption) {
+    std::vector<const GLchar *> starts;
+    std::vector<GLint> lengths;
+    splitShaderText(text, starts, lengths);
     glShaderSource(shader, static_cast<GLsizei>(starts.size()), starts.data(), lengths.data());
     checkGlError(243);
     glCompileShader(shader);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace st {
 
@@ -37,6 +38,12 @@ struct Shader {
     // that GL never sees one. caption names the text in a compile-log box.
     void compileSource(uint32_t shader, char *text, const char *caption);
 };
+
+// Splits a zero-terminated text at carriage returns, in place: each CR
+// becomes the end of a piece and the next character starts the next one. The
+// tables grow with the text (any number of pieces); an empty text is one
+// empty piece.
+void splitShaderText(char *text, std::vector<const char *> &starts, std::vector<int32_t> &lengths);
 
 // Consecutive failed links of the program being built; shared by all records.
 extern int32_t linkFailures;

@@ -10,22 +10,29 @@
 
 namespace st {
 
-uint8_t *loadImageRgba(const char *path, int32_t *width, int32_t *height) {
+uint8_t *decodeImageRgba(FILE *file, int32_t *width, int32_t *height) {
     *width = *height = 0;
-    FILE *file = std::fopen(path, "rb");
-    if (!file) return nullptr;
     int w = 0, h = 0, channels = 0;
-    uint8_t *pixels = nullptr;
     // The header is checked first: stb_image has known overflows on huge sizes.
-    if (stbi_info_from_file(file, &w, &h, &channels) && w > 0 && h > 0 &&
-        w <= MAX_IMAGE_SIDE_PIXELS && h <= MAX_IMAGE_SIDE_PIXELS) {
-        pixels = stbi_load_from_file(file, &w, &h, &channels, 4);
-    }
-    std::fclose(file);
+    const long start = std::ftell(file);
+    if (!stbi_info_from_file(file, &w, &h, &channels) || w <= 0 || h <= 0 || w > MAX_IMAGE_SIDE_PIXELS ||
+        h > MAX_IMAGE_SIDE_PIXELS)
+        return nullptr;
+    if (start >= 0) std::fseek(file, start, SEEK_SET);
+    uint8_t *pixels = stbi_load_from_file(file, &w, &h, &channels, 4);
     if (pixels) {
         *width = w;
         *height = h;
     }
+    return pixels;
+}
+
+uint8_t *loadImageRgba(const char *path, int32_t *width, int32_t *height) {
+    *width = *height = 0;
+    FILE *file = std::fopen(path, "rb");
+    if (!file) return nullptr;
+    uint8_t *pixels = decodeImageRgba(file, width, height);
+    std::fclose(file);
     return pixels;
 }
 

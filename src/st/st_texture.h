@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace st {
 
@@ -28,6 +29,8 @@ Vertexbuffer *makeBox(float x, float y, float z);
 // (free with freeImage) and their size, or null for a missing, undecodable or
 // too large file (either side above MAX_IMAGE_SIDE_PIXELS).
 uint8_t *loadImageRgba(const char *path, int32_t *width, int32_t *height);
+// The same from an open stdio stream, read from its current position.
+uint8_t *decodeImageRgba(FILE *file, int32_t *width, int32_t *height);
 void freeImage(uint8_t *pixels);
 
 } // namespace st

@@ -26,7 +26,7 @@ PY
 
 # run_demo DIR OUT: runs the demo from DIR for about 14 s with the disk driver.
 run_demo() {
-    ( cd "$1" && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$2" exec "$DEMO" x >/dev/null 2>&1 ) &
+    ( cd "$1" && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$2" exec "${LAUNCH[@]}" "$DEMO" x >/dev/null 2>&1 ) &
     DEMO_PID=$!
     sleep 14
     kill -TERM "$DEMO_PID"
@@ -62,7 +62,7 @@ for missing in vrom2022_space.ogg vrom2022_melo.ogg; do
 done
 
 # No audio device at all: the demo runs silently.
-( cd "$ROOT" && SDL_AUDIODRIVER=no-such-driver exec "$DEMO" x >/dev/null 2>&1 ) &
+( cd "$ROOT" && SDL_AUDIODRIVER=no-such-driver exec "${LAUNCH[@]}" "$DEMO" x >/dev/null 2>&1 ) &
 DEMO_PID=$!
 win=$(wait_window "vROm 2022")
 check "without an audio device the window still opens" test -n "$win"

@@ -4,6 +4,10 @@ set -u
 
 DEMO=${DEMO:-./build/vrom2022}
 failures=0
+# Programs under test start through LAUNCH. In the AddressSanitizer run it
+# keeps Mesa's driver loaded after SDL_Quit (SANITIZER_PRELOAD), so that the
+# leak report can tell the driver's allocations from the demo's own.
+LAUNCH=(env ${SANITIZER_PRELOAD:+LD_PRELOAD=$SANITIZER_PRELOAD})
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
@@ -41,7 +45,7 @@ stop_xvfb() {
 # standard output and error in $OUT_FILE and $ERR_FILE.
 start_demo() {
     OUT_FILE=$(mktemp); ERR_FILE=$(mktemp)
-    "$DEMO" "$@" >"$OUT_FILE" 2>"$ERR_FILE" &
+    "${LAUNCH[@]}" "$DEMO" "$@" >"$OUT_FILE" 2>"$ERR_FILE" &
     DEMO_PID=$!
 }
 

@@ -42,7 +42,7 @@ stop_xvfb
 start_xvfb 1280x720
 empty=$(mktemp -d)
 DEMO=$(realpath "$DEMO")
-( cd "$empty" && exec "$DEMO" x >"$empty/out" 2>"$empty/err" ) &
+( cd "$empty" && exec "${LAUNCH[@]}" "$DEMO" x >"$empty/out" 2>"$empty/err" ) &
 DEMO_PID=$!
 dismissed=0
 captions=""

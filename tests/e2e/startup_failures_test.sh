@@ -4,7 +4,7 @@
 
 # No display: SDL's video start fails. (SDL_VIDEODRIVER=x11, or SDL falls back
 # to its invisible offscreen driver.)
-out=$(env -u DISPLAY SDL_VIDEODRIVER=x11 timeout 30 "$DEMO" x 2>&1 >/dev/null); status=$?
+out=$(env -u DISPLAY SDL_VIDEODRIVER=x11 timeout 30 "${LAUNCH[@]}" "$DEMO" x 2>&1 >/dev/null); status=$?
 check "no display: status 0 (got $status)" test "$status" -eq 0
 check "no display: 'Video initialization failed: ' on stderr" \
     grep -q "^Video initialization failed: " <<<"$out"
