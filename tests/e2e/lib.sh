@@ -75,6 +75,51 @@ wait_exit() {
 
 alive() { kill -0 "$DEMO_PID" 2>/dev/null; }
 
+# Prints "ID NAME" for every named top-level window other than the demo's
+# (SDL's message boxes are among them; xdotool's search does not see them).
+other_windows() {
+    xwininfo -root -children 2>/dev/null |
+        sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": .*/\1 \2/p' | grep -v ' vROm 2022 - '
+}
+
+# watch_boxes: starts recording the X server's window maps; call it before
+# starting the demo, then dismiss_boxes.
+watch_boxes() {
+    MAP_LOG=$(mktemp)
+    xev -root -event substructure >"$MAP_LOG" 2>&1 &
+    XEV_PID=$!
+    sleep 0.3
+}
+
+# dismiss_boxes: while the demo runs, presses Return on every message box it
+# shows. Then sets DISMISSED to the number of boxes that were mapped (X reuses
+# a box's window id for the next one, so maps are counted, not ids) and
+# CAPTIONS to the distinct captions seen, "[caption][caption]...".
+dismiss_boxes() {
+    local i line ids=""
+    local captions=""
+    for i in $(seq 1 3000); do
+        line=$(other_windows | head -n 1)
+        if [ -n "$line" ]; then
+            case " $ids " in *" ${line%% *} "*) ;; *) ids="$ids ${line%% *}" ;; esac
+            case "$captions" in *"[${line#* }]"*) ;; *) captions="$captions[${line#* }]" ;; esac
+            xdotool key --window "${line%% *}" Return 2>/dev/null
+        fi
+        alive || break
+        sleep 0.05
+    done
+    sleep 0.2
+    kill "$XEV_PID" 2>/dev/null
+    wait "$XEV_PID" 2>/dev/null
+    DISMISSED=0
+    local id
+    for id in $ids; do
+        DISMISSED=$((DISMISSED + $(grep -A1 '^MapNotify' "$MAP_LOG" | grep -c "window $id,")))
+    done
+    CAPTIONS=$captions
+    rm -f "$MAP_LOG"
+}
+
 finish() {
     if [ "$failures" -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
     echo "all checks passed"; exit 0

@@ -11,13 +11,6 @@ gold_pixels() {
           if (r > 120 && g > 90 && b < 0.75 * r && r > b + 50) s += n }
         END { print s + 0 }'
 }
-# Prints "ID NAME" for every named top-level window other than the demo's
-# (SDL's message boxes are among them; xdotool's search does not see them).
-other_windows() {
-    xwininfo -root -children 2>/dev/null |
-        sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": .*/\1 \2/p' | grep -v ' vROm 2022 - '
-}
-
 # With every asset: a window that shows the scroller over the clear colour.
 start_xvfb 1920x1080
 start_demo x
@@ -42,27 +35,13 @@ stop_xvfb
 start_xvfb 1280x720
 empty=$(mktemp -d)
 DEMO=$(realpath "$DEMO")
+watch_boxes
 ( cd "$empty" && exec "${LAUNCH[@]}" "$DEMO" x >"$empty/out" 2>"$empty/err" ) &
 DEMO_PID=$!
-dismissed=0
-captions=""
-for i in $(seq 1 600); do
-    line=$(other_windows | head -n 1)
-    if [ -n "$line" ]; then
-        id=${line%% *}
-        captions="$captions[${line#* }]"
-        xdotool windowfocus --sync "$id" 2>/dev/null
-        xdotool key --clearmodifiers Return
-        dismissed=$((dismissed + 1))
-        for j in $(seq 1 50); do other_windows | grep -q "^$id " || break; sleep 0.1; done
-    fi
-    alive || break
-    sleep 0.1
-done
+dismiss_boxes
 wait_exit 30
-check "seven boxes were shown and dismissed (got $dismissed: $captions)" test "$dismissed" -eq 7
-expected=$(printf '[Shader link failed]%.0s' 1 2 3 4 5 6 7)
-check "every box is a link failure" test "$captions" = "$expected"
+check "seven boxes were shown and dismissed (got $DISMISSED: $CAPTIONS)" test "$DISMISSED" -eq 7
+check "every box is a link failure ($CAPTIONS)" test "$CAPTIONS" = "[Shader link failed]"
 check "status 255 after the seventh (got $DEMO_STATUS)" test "$DEMO_STATUS" -eq 255
 rm -rf "$empty"
 stop_xvfb

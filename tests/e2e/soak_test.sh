@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Soak: the demo runs 10 minutes (SOAK_SECONDS) under Xvfb with the disk
+# audio driver. It must keep running, its resident memory must grow by less
+# than 2 MB after the first minute, and the sound must have no gap.
+. "$(dirname "$0")/lib.sh"
+seconds=${SOAK_SECONDS:-600}
+work=$(mktemp -d)
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$DEMO_PID/status" 2>/dev/null; }
+
+start_xvfb 1280x720
+( SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/sound.raw" exec "${LAUNCH[@]}" "$DEMO" x >/dev/null 2>&1 ) &
+DEMO_PID=$!
+wait_window "vROm 2022" 60 >/dev/null
+began=$(date +%s)
+sleep 60
+first=$(rss_kb)
+peak=$first
+samples="$first"
+while [ $(( $(date +%s) - began )) -lt "$seconds" ] && alive; do
+    sleep 10
+    now=$(rss_kb); [ -n "$now" ] && [ "$now" -gt "$peak" ] && peak=$now
+    [ $(( ($(date +%s) - began) % 60 )) -lt 10 ] && samples="$samples $now"
+done
+last=$(rss_kb)
+elapsed=$(( $(date +%s) - began ))
+check "still running after ${elapsed} s" alive
+kill -TERM "$DEMO_PID"
+wait_exit 60
+check "ends with status 0 (got $DEMO_STATUS)" test "$DEMO_STATUS" -eq 0
+echo "   resident memory: ${first} kB after a minute, ${last} kB at the end, ${peak} kB at most"
+echo "   each minute (kB): $samples"
+check "memory grew by less than 2 MB after the first minute" test $(( last - first )) -lt 2048
+
+# No gap: as many seconds of sound as of running, and never 50 ms of exact
+# silence after the volume ramp (the music never falls silent).
+read -r sound longest <<<"$(python3 - "$work/sound.raw" <<'PY'
+import array, sys
+a = array.array('f')
+with open(sys.argv[1], 'rb') as f:
+    a.frombytes(f.read())
+frames = len(a) // 2
+longest = run = 0
+for i in range(44100 * 2 * 10, len(a), 2):  # after the first 10 s
+    if a[i] == 0.0 and a[i + 1] == 0.0:
+        run += 1; longest = max(longest, run)
+    else:
+        run = 0
+print(f"{frames / 44100:.1f}", longest)
+PY
+)"
+echo "   sound: ${sound} s written; longest run of silence ${longest} frames"
+check "the sound kept pace with the run" python3 -c "import sys; sys.exit(not $sound >= $elapsed - 5)"
+check "the sound has no gap" test "$longest" -lt 2205
+stop_xvfb
+rm -rf "$work"
+finish
