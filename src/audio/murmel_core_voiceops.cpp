@@ -45,19 +45,15 @@ void Engine::applyVoicePan(uint32_t aVoice, float aPan) {
         gain[2] = l;
         gain[3] = r;
         break;
+    case 8: // the 6-channel rule, and the back pair panned as the front
+        gain[6] = l;
+        gain[7] = r;
+        [[fallthrough]];
     case 6:
         gain[2] = 1.0f / std::sqrt(2.0f);
         gain[3] = 1.0f;
         gain[4] = l;
         gain[5] = r;
-        break;
-    case 8:
-        gain[2] = 1.0f / std::sqrt(2.0f);
-        gain[3] = 1.0f;
-        gain[4] = l;
-        gain[5] = r;
-        gain[6] = l;
-        gain[7] = r;
         break;
     default: break;
     }

@@ -8,13 +8,6 @@ DEMO=$(realpath "$DEMO")
 ROOT=$(pwd)
 work=$(mktemp -d)
 
-gold_pixels() {
-    convert "$1" -format %c histogram:info:- 2>/dev/null | awk '
-        { split($0, a, "("); split(a[2], c, ","); n = $1 + 0
-          r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
-          if (r > 120 && g > 90 && b < 0.75 * r && r > b + 50) s += n }
-        END { print s + 0 }'
-}
 
 # damage FILE HOW: a copy of the assets folder with FILE damaged.
 damage() {

@@ -82,6 +82,15 @@ other_windows() {
         sed -n 's/^ *\(0x[0-9a-f]*\) "\(.*\)": .*/\1 \2/p' | grep -v ' vROm 2022 - '
 }
 
+# gold_pixels PNG: counts the pixels near the scroll text's gold.
+gold_pixels() {
+    convert "$1" -format %c histogram:info:- 2>/dev/null | awk '
+        { split($0, a, "("); split(a[2], c, ","); n = $1 + 0
+          r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
+          if (r > 120 && g > 90 && b < 0.75 * r && r > b + 50) s += n }
+        END { print s + 0 }'
+}
+
 # watch_boxes: starts recording the X server's window maps; call it before
 # starting the demo, then dismiss_boxes.
 watch_boxes() {

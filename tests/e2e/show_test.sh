@@ -3,14 +3,6 @@
 . "$(dirname "$0")/lib.sh"
 SHOT=${SHOT_DIR:-$(mktemp -d)}
 
-# Counts the pixels of a screenshot whose colour is near the scroll text's gold.
-gold_pixels() {
-    convert "$1" -format %c histogram:info:- 2>/dev/null | awk '
-        { split($0, a, "("); split(a[2], c, ","); n = $1 + 0
-          r = c[1] + 0; g = c[2] + 0; b = c[3] + 0
-          if (r > 120 && g > 90 && b < 0.75 * r && r > b + 50) s += n }
-        END { print s + 0 }'
-}
 # With every asset: a window that shows the scroller over the clear colour.
 start_xvfb 1920x1080
 start_demo x
