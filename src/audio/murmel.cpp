@@ -204,7 +204,12 @@ void Engine::refreshActiveVoices() {
         return;
     }
     mActiveCount = mMaxActiveVoices;
-    if (mustLive >= mMaxActiveVoices) return;
+    if (mustLive >= mMaxActiveVoices) {
+        // Keep-ticking voices fill the list: nothing to sort, but each of them
+        // still needs a block pair before it is mixed.
+        assignResampleBuffers();
+        return;
+    }
 
     // Partial quicksort of the rest, loudest first, until the first
     // mActiveCount positions hold the loudest voices.
@@ -432,9 +437,7 @@ void Engine::mixMainBus(float *aBuffer, uint32_t aFrames, uint32_t aStride, floa
     for (uint32_t i = 0; i < mActiveCount; ++i) {
         const uint32_t slot = mActiveList[i];
         AudioSourceInstance *voice = mVoices[slot];
-        if (!voice || (voice->mVoiceFlags & (FLAG_PAUSED | FLAG_INAUDIBLE))) continue;
-        if (!voice->mBlock[0]) assignResampleBuffers();
-        if (!voice->mBlock[0]) continue;
+        if (!voice || !voice->mBlock[0] || (voice->mVoiceFlags & (FLAG_PAUSED | FLAG_INAUDIBLE))) continue;
 
         // Rate ratios up to 2048 fit the fixed-point step; above, the voice is
         // not resampled (the step is 0).

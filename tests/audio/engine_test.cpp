@@ -180,6 +180,24 @@ TEST(ActiveVoices, AVoiceKeepsItsBlocksAndAReturningVoiceGetsClearedOnes) {
     }
 }
 
+TEST(ActiveVoices, SeventeenKeepTickingVoicesAreMixedWithBlocksOfTheirOwn) {
+    auto engine = offlineEngine();
+    TestSource source;
+    source.mSourceFlags = FLAG_KEEP_TICKING;
+    for (int i = 0; i < 17; ++i) engine->play(source, 1.0f);
+    engine->mixBlock(2048, 2048);
+    ASSERT_EQ(engine->mActiveCount, 16u);
+    std::set<float *> blocks;
+    for (uint32_t i = 0; i < 16; ++i) {
+        AudioSourceInstance *v = engine->mVoices[engine->mActiveList[i]];
+        ASSERT_NE(v->mBlock[0], nullptr) << i;
+        blocks.insert(v->mBlock[0]);
+        blocks.insert(v->mBlock[1]);
+    }
+    EXPECT_EQ(blocks.size(), 32u); // sixteen distinct pairs
+    EXPECT_NE(engine->mMixScratch.data[100], 0.0f); // and they were mixed
+}
+
 // ---- voice operations ---------------------------------------------------------------------------
 
 TEST(VoiceOps, PanLawAndSpeed) {
