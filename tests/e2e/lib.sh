@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 check() { # check DESCRIPTION COMMAND...
     local what=$1; shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
+    if "$@"; then pass "$what"; else fail "$what"; return 1; fi
 }
 
 # start_xvfb WIDTHxHEIGHT [extra Xvfb arguments]: starts a private X server and
@@ -50,15 +50,40 @@ start_demo() {
 }
 
 # wait_window TITLE-PATTERN [seconds]: prints the window id once it is mapped.
+# Two independent looks at the X server each round (xdotool's search and the
+# root window's list of children), so one tool's hiccup cannot hide a window.
+# A window that takes longer than 10 s is reported on standard error.
 wait_window() {
-    local i id
+    local i id start=$SECONDS
     for i in $(seq 1 $((${2:-60} * 10))); do
         id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$id" ] && { echo "$id"; return 0; }
+        [ -n "$id" ] || id=$(viewable_window "$1")
+        if [ -n "$id" ]; then
+            [ $((SECONDS - start)) -le 10 ] ||
+                echo "note: window '$1' appeared after $((SECONDS - start)) s" >&2
+            echo "$id"; return 0
+        fi
         kill -0 "$DEMO_PID" 2>/dev/null || return 1
         sleep 0.1
     done
     return 1
+}
+
+# viewable_window TITLE-PREFIX: the decimal id of a mapped top-level window
+# whose name starts with TITLE-PREFIX, or nothing.
+viewable_window() {
+    local hex
+    for hex in $(xwininfo -root -children 2>/dev/null |
+                 awk -v t="\"$1" 'index($0, t) { print $1 }'); do
+        xwininfo -id "$hex" 2>/dev/null | grep -q 'Map State: IsViewable' &&
+            { printf '%d\n' "$hex"; return 0; }
+    done
+}
+
+# x_diagnostics: what the X server shows, for a failure report.
+x_diagnostics() {
+    echo "--- top-level windows:"
+    xwininfo -root -children 2>&1 | sed -n 's/^ *\(0x[0-9a-f]*\) /    \1 /p'
 }
 
 # wait_exit [seconds]: waits for the demo; sets DEMO_STATUS (124 on time-out).
