@@ -2,7 +2,6 @@
 # The sound a listener gets, through SDL's disk audio driver (what the device
 # would play: 32-bit float stereo at 44100 Hz).
 . "$(dirname "$0")/lib.sh"
-DEMO=$(realpath "$DEMO")
 ROOT=$(pwd)
 work=$(mktemp -d)
 
@@ -26,8 +25,7 @@ PY
 
 # run_demo DIR OUT: runs the demo from DIR for about 14 s with the disk driver.
 run_demo() {
-    ( cd "$1" && SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$2" exec "${LAUNCH[@]}" "$DEMO" x >/dev/null 2>&1 ) &
-    DEMO_PID=$!
+    start_demo --in "$1" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$2" x
     sleep 14
     kill -TERM "$DEMO_PID"
     wait_exit 30
@@ -62,9 +60,8 @@ for missing in vrom2022_space.ogg vrom2022_melo.ogg; do
 done
 
 # No audio device at all: the demo runs silently.
-( cd "$ROOT" && SDL_AUDIODRIVER=no-such-driver exec "${LAUNCH[@]}" "$DEMO" x >/dev/null 2>&1 ) &
-DEMO_PID=$!
-win=$(wait_window "vROm 2022")
+start_demo --in "$ROOT" SDL_AUDIODRIVER=no-such-driver x
+win=$WINDOW
 check "without an audio device the window still opens" test -n "$win"
 sleep 3
 check "and the demo keeps running" alive

@@ -4,7 +4,6 @@
 # font leaves the scroller empty, a damaged shader shows its boxes and ends
 # the demo with status 255 after the seventh failed link.
 . "$(dirname "$0")/lib.sh"
-DEMO=$(realpath "$DEMO")
 ROOT=$(pwd)
 work=$(mktemp -d)
 
@@ -27,9 +26,7 @@ damage() {
 start_xvfb 1280x720
 
 # Control: with every asset intact the scroll text is plainly there by then.
-( cd "$ROOT" && SDL_AUDIODRIVER=dummy exec "${LAUNCH[@]}" "$DEMO" x >/dev/null 2>&1 ) &
-DEMO_PID=$!
-wait_window "vROm 2022" 120 >/dev/null
+start_demo --in "$ROOT" SDL_AUDIODRIVER=dummy x
 sleep 9
 import -window root "$work/control.png" 2>/dev/null
 kill -TERM "$DEMO_PID"
@@ -41,8 +38,9 @@ for file in $(cd "$ROOT/assets" && ls); do
     for how in missing truncated empty garbage; do
         dir=$(damage "$file" "$how")
         case "$file" in *.vs|*.fs) watch_boxes ;; esac
-        ( cd "$dir" && SDL_AUDIODRIVER=dummy exec "${LAUNCH[@]}" "$DEMO" x >"$dir/out" 2>"$dir/err" ) &
-        DEMO_PID=$!
+        # The window is a precondition, not a latency target: a loaded
+        # machine may take long to map it, so it gets two minutes.
+        start_demo --in "$dir" --wait 120 SDL_AUDIODRIVER=dummy x
         case "$file" in
         *.vs|*.fs)
             dismiss_boxes
@@ -56,9 +54,7 @@ for file in $(cd "$ROOT/assets" && ls); do
             case "$CAPTIONS" in *"[Shader link failed]"*) ;; *) fail "$file $how: no link failure box" ;; esac
             ;;
         *)
-            # The window is a precondition, not a latency target: a loaded
-            # machine may take long to map it, so it gets two minutes.
-            win=$(wait_window "vROm 2022" 120)
+            win=$WINDOW
             # The font cases run until text would long be visible (T > 5000).
             if [ "$file" = fona.png ]; then sleep 9; else sleep 3; fi
             boxes=$(other_windows)
@@ -70,7 +66,7 @@ for file in $(cd "$ROOT/assets" && ls); do
             if ! check "$file $how: runs without a box and ends with 0 (window ${win:+yes}, running $still, boxes '${boxes}', status $DEMO_STATUS)" \
                 test -n "$win" -a "$still" = yes -a -z "$boxes" -a "$DEMO_STATUS" -eq 0; then
                 x_diagnostics
-                echo "--- the demo's standard error:"; tail -n 20 "$dir/err"
+                echo "--- the demo's standard error:"; tail -n 20 "$ERR_FILE"
             fi
             if [ "$file" = fona.png ]; then
                 gold=$(gold_pixels "$shot")

@@ -24,7 +24,7 @@ start_xvfb() {
     for n in $(seq 90 190); do
         [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ] || break
     done
-    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp "$@" >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp "$@" >${XVFB_LOG:-/dev/null} 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     trap 'stop_xvfb' EXIT
@@ -41,23 +41,52 @@ stop_xvfb() {
     return 0
 }
 
-# start_demo [args...]: starts the demo in the background (DEMO_PID), its
-# standard output and error in $OUT_FILE and $ERR_FILE.
+# start_demo [--in DIR] [--wait SECONDS] [NAME=VALUE ...] [--] [ARGS...]:
+# starts the demo from DIR (default: here) with the given environment, in the
+# background (DEMO_PID), its standard output and error in $OUT_FILE and
+# $ERR_FILE. Returns once its window is mapped (its id in WINDOW) or the demo
+# has ended (WINDOW empty), waiting at most SECONDS (default 60).
+#
+# Xvfb now and then resets a connection that opens while it is still closing
+# another one (a demo that just ended, the tests' own X tools). SDL would then
+# fall back to its invisible offscreen driver and the demo would run unseen.
+# So the demo is started with SDL_VIDEODRIVER=x11: a refused connection ends
+# it at once with "Video initialization failed", and that start is retried,
+# three attempts in all.
 start_demo() {
+    local dir=. seconds=60 envs=()
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --in) dir=$2; shift 2 ;;
+            --wait) seconds=$2; shift 2 ;;
+            --) shift; break ;;
+            *=*) envs+=("$1"); shift ;;
+            *) break ;;
+        esac
+    done
     OUT_FILE=$(mktemp); ERR_FILE=$(mktemp)
-    "${LAUNCH[@]}" "$DEMO" "$@" >"$OUT_FILE" 2>"$ERR_FILE" &
-    DEMO_PID=$!
+    local attempt demo
+    demo=$(realpath "$DEMO")
+    for attempt in 1 2 3; do
+        ( cd "$dir" && exec env SDL_VIDEODRIVER=x11 "${envs[@]}" "${LAUNCH[@]}" "$demo" "$@" \
+              >"$OUT_FILE" 2>"$ERR_FILE" ) &
+        DEMO_PID=$!
+        WINDOW=$(wait_window "vROm 2022" "$seconds")
+        [ -n "$WINDOW" ] && return 0
+        alive && return 0
+        grep -q "^Video initialization failed: " "$ERR_FILE" || return 0
+        echo "note: the X server refused the demo's connection (attempt $attempt)" >&2
+        sleep 0.5
+    done
 }
 
-# wait_window TITLE-PATTERN [seconds]: prints the window id once it is mapped.
-# Two independent looks at the X server each round (xdotool's search and the
-# root window's list of children), so one tool's hiccup cannot hide a window.
-# A window that takes longer than 10 s is reported on standard error.
+# wait_window TITLE-PATTERN [seconds]: prints the window id once it is mapped,
+# nothing when the demo ends first or the time runs out. A window that takes
+# longer than 10 s is reported on standard error.
 wait_window() {
     local i id start=$SECONDS
     for i in $(seq 1 $((${2:-60} * 10))); do
         id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-        [ -n "$id" ] || id=$(viewable_window "$1")
         if [ -n "$id" ]; then
             [ $((SECONDS - start)) -le 10 ] ||
                 echo "note: window '$1' appeared after $((SECONDS - start)) s" >&2
@@ -67,17 +96,6 @@ wait_window() {
         sleep 0.1
     done
     return 1
-}
-
-# viewable_window TITLE-PREFIX: the decimal id of a mapped top-level window
-# whose name starts with TITLE-PREFIX, or nothing.
-viewable_window() {
-    local hex
-    for hex in $(xwininfo -root -children 2>/dev/null |
-                 awk -v t="\"$1" 'index($0, t) { print $1 }'); do
-        xwininfo -id "$hex" 2>/dev/null | grep -q 'Map State: IsViewable' &&
-            { printf '%d\n' "$hex"; return 0; }
-    done
 }
 
 # x_diagnostics: what the X server shows, for a failure report.

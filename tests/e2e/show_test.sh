@@ -6,7 +6,7 @@ SHOT=${SHOT_DIR:-$(mktemp -d)}
 # With every asset: a window that shows the scroller over the clear colour.
 start_xvfb 1920x1080
 start_demo x
-win=$(wait_window "vROm 2022")
+win=$WINDOW
 check "the demo opens its window" test -n "$win"
 sleep 15 # about 3 frames a second under llvmpipe: some 40 frames
 import -window root "$SHOT/show.png"
@@ -26,10 +26,8 @@ stop_xvfb
 # link: seven "Shader link failed" boxes, each dismissed, then status 255.
 start_xvfb 1280x720
 empty=$(mktemp -d)
-DEMO=$(realpath "$DEMO")
 watch_boxes
-( cd "$empty" && exec "${LAUNCH[@]}" "$DEMO" x >"$empty/out" 2>"$empty/err" ) &
-DEMO_PID=$!
+start_demo --in "$empty" x
 dismiss_boxes
 wait_exit 30
 check "seven boxes were shown and dismissed (got $DISMISSED: $CAPTIONS)" test "$DISMISSED" -eq 7

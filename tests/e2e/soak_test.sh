@@ -8,9 +8,7 @@ work=$(mktemp -d)
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$DEMO_PID/status" 2>/dev/null; }
 
 start_xvfb 1280x720
-( SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/sound.raw" exec "${LAUNCH[@]}" "$DEMO" x >/dev/null 2>&1 ) &
-DEMO_PID=$!
-wait_window "vROm 2022" 60 >/dev/null
+start_demo SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/sound.raw" x
 began=$(date +%s)
 # Resident memory every 5 s. Mesa's per-frame working set depends on the
 # scene (its heap swings by some 15 MB within one 160-second cycle of the show

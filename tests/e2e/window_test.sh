@@ -6,7 +6,7 @@
 # nothing; the release ends the demo with status 0.
 start_xvfb 1920x1080
 start_demo x
-win=$(wait_window "vROm 2022")
+win=$WINDOW
 check "windowed demo opens a window" test -n "$win"
 geometry=$(xdotool getwindowgeometry "$win" 2>/dev/null)
 check "window is 960x540" grep -q "Geometry: 960x540" <<<"$geometry"
@@ -25,7 +25,7 @@ stop_xvfb
 # event) ends it with status 0.
 start_xvfb 1280x720
 start_demo
-win=$(wait_window "vROm 2022")
+win=$WINDOW
 check "full-screen demo opens a window" test -n "$win"
 check "window covers the 1280x720 screen" \
     grep -q "Geometry: 1280x720" <<<"$(xdotool getwindowgeometry "$win" 2>/dev/null)"
