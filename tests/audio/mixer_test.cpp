@@ -67,14 +67,20 @@ TEST(Resampling, BlocksOfAnyLengthJoinWithoutGaps) {
     for (uint32_t i = 1; i < joined.size(); ++i) ASSERT_EQ(joined[i], static_cast<float>(i) * CENTRE) << i;
 }
 
+// A constant 1.0 voice started silent, mixed for one block of `frames`, then
+// set to full volume: the block mixed after the change.
+Bus rampToFull(Engine &e, TestSource &source, uint32_t frames) {
+    source.value = [](uint32_t, uint32_t) { return 1.0f; };
+    const VoiceHandle h = e.play(source, 0.0f);
+    mixBus(e, frames);
+    e.setVolume(h, 1.0f);
+    return mixBus(e, frames);
+}
+
 TEST(Ramps, VolumeChangeRampsAcrossTheNextBlock) {
     auto e = offlineEngine();
     TestSource source;
-    source.value = [](uint32_t, uint32_t) { return 1.0f; };
-    const VoiceHandle h = e->play(source, 0.0f);
-    mixBus(*e, 2048);
-    e->setVolume(h, 1.0f);
-    const Bus bus = mixBus(*e, 2048);
+    const Bus bus = rampToFull(*e, source, 2048);
     EXPECT_FLOAT_EQ(bus.left[0], CENTRE / 2048);
     EXPECT_FLOAT_EQ(bus.left[1023], CENTRE * 1024 / 2048);
     EXPECT_FLOAT_EQ(bus.left[2047], CENTRE);
@@ -85,11 +91,7 @@ TEST(Ramps, VolumeChangeRampsAcrossTheNextBlock) {
 TEST(Ramps, RemainderAfterTheLastGroupOfFourContinuesTheRamp) {
     auto e = offlineEngine();
     TestSource source;
-    source.value = [](uint32_t, uint32_t) { return 1.0f; };
-    const VoiceHandle h = e->play(source, 0.0f);
-    mixBus(*e, 7);
-    e->setVolume(h, 1.0f);
-    const Bus bus = mixBus(*e, 7);
+    const Bus bus = rampToFull(*e, source, 7);
     for (uint32_t j = 0; j < 7; ++j) EXPECT_NEAR(bus.left[j], CENTRE * static_cast<float>(j + 1) / 7, 1e-6f) << j;
 }
 

@@ -125,8 +125,11 @@ TEST_F(Scroller, SheetAtTimeZero) {
     scrollring[15][62] = 4;
     scroller_draw(0);
     EXPECT_EQ(field.at(1, 24, 44), 4.0f);
-    for (int z = 40; z <= 48; ++z)
-        if (z != 44) EXPECT_EQ(field.at(1, 24, z), 0.0f) << z;
+    for (int z = 40; z <= 48; ++z) {
+        if (z != 44) {
+            EXPECT_EQ(field.at(1, 24, z), 0.0f) << z;
+        }
+    }
     EXPECT_EQ(field.at(1, 24, 39), 9.0f);
     EXPECT_EQ(field.at(1, 24, 49), 9.0f);
     EXPECT_EQ(field.at(62, 41, 56), 4.0f);

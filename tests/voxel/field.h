@@ -4,6 +4,8 @@
 #include "shell/demostate.h"
 #include "voxel/voxel.h"
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <vector>
 
@@ -21,4 +23,21 @@ struct Field {
 
 inline bool inShell(int x, int y, int z) {
     return x == 0 || y == 0 || z == 0 || x == 63 || y == 63 || z == 63;
+}
+
+// The generators write the interior only: checks that every shell cell still
+// holds shellValue and hands each interior cell to cell(x, y, z, value). Stops
+// at the first fatal failure, so call it inside ASSERT_NO_FATAL_FAILURE.
+template <class Cell> void checkShellVisitInterior(Field &field, float shellValue, Cell cell) {
+    for (int z = 0; z < 64; ++z)
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const float v = field.at(x, y, z);
+                if (inShell(x, y, z)) {
+                    ASSERT_EQ(v, shellValue) << "shell cell " << x << "," << y << "," << z;
+                } else {
+                    cell(x, y, z, v);
+                }
+                if (::testing::Test::HasFatalFailure()) return;
+            }
 }

@@ -69,22 +69,15 @@ TEST_P(Fractals, QuinticFastPathEqualsPerCellEvaluationAndLeavesTheShell) {
         const double k1 = 50 * std::sin(0.0001 * t), k3 = 50 * std::sin(0.0003 * t),
                      k5 = 50 * std::sin(0.0005 * t), k7 = 50 * std::sin(0.0007 * t);
         int filled = 0;
-        for (int z = 0; z < 64; ++z)
-            for (int y = 0; y < 64; ++y)
-                for (int x = 0; x < 64; ++x) {
-                    const float v = field.at(x, y, z);
-                    if (inShell(x, y, z)) {
-                        ASSERT_EQ(v, 2.0f);
-                        continue;
-                    }
-                    ASSERT_EQ(v, static_cast<float>(quintic_voxel(x, y, z, k1, k3, k5, k7)))
-                        << x << "," << y << "," << z << " t=" << t;
-                    filled += v != 0.0f;
-                    const double sum = quinticSumReference(x, y, z, t);
-                    if (std::isfinite(sum) && std::fabs(std::fabs(sum) - 0.1) > 1e-9) {
-                        ASSERT_EQ(v != 0.0f, std::fabs(sum) <= 0.1) << x << "," << y << "," << z;
-                    }
-                }
+        ASSERT_NO_FATAL_FAILURE(checkShellVisitInterior(field, 2.0f, [&](int x, int y, int z, float v) {
+            ASSERT_EQ(v, static_cast<float>(quintic_voxel(x, y, z, k1, k3, k5, k7)))
+                << x << "," << y << "," << z << " t=" << t;
+            filled += v != 0.0f;
+            const double sum = quinticSumReference(x, y, z, t);
+            if (std::isfinite(sum) && std::fabs(std::fabs(sum) - 0.1) > 1e-9) {
+                ASSERT_EQ(v != 0.0f, std::fabs(sum) <= 0.1) << x << "," << y << "," << z;
+            }
+        }));
         EXPECT_GT(filled, 62 * 3) << t;
     }
 }
@@ -110,18 +103,11 @@ TEST_P(Fractals, CubicTwistFastPathEqualsTheFormulaAndLeavesTheShell) {
     for (int t : TIMES) {
         scene_cubictwist(t);
         int filled = 0;
-        for (int z = 0; z < 64; ++z)
-            for (int y = 0; y < 64; ++y)
-                for (int x = 0; x < 64; ++x) {
-                    const float v = field.at(x, y, z);
-                    if (inShell(x, y, z)) {
-                        ASSERT_EQ(v, 5.0f);
-                        continue;
-                    }
-                    ASSERT_EQ(v, static_cast<float>(cubicReference(x, y, z, t)))
-                        << x << "," << y << "," << z << " t=" << t;
-                    filled += v != 0.0f;
-                }
+        ASSERT_NO_FATAL_FAILURE(checkShellVisitInterior(field, 5.0f, [&](int x, int y, int z, float v) {
+            ASSERT_EQ(v, static_cast<float>(cubicReference(x, y, z, t)))
+                << x << "," << y << "," << z << " t=" << t;
+            filled += v != 0.0f;
+        }));
         EXPECT_GT(filled, 1000) << t;
         EXPECT_EQ(field.at(32, 32, 32), 0.0f);
     }
