@@ -51,10 +51,10 @@ void main() {
     vec2 uv = (vec2(float(tile & 7), float(tile >> 3)) + mix(vec2(0.06), vec2(0.94), faceUv)) / vec2(8.0, 4.0);
     vec3 base = palette(look) * texture(tex, uv).rgb;
 
+    // Diffuse and sky light only: the cubes are matte, so the picture does not
+    // depend on where the camera is.
     float sky = 0.42 + 0.22 * n.y;
-    vec3 eyeDir = normalize(-worldPos);
-    float specular = pow(max(dot(reflect(-l, n), eyeDir), 0.0), 24.0) * 0.35 * step(0.001, diffuse);
-    vec3 lit = base * (sky + 0.95 * diffuse) + specular;
+    vec3 lit = base * (sky + 0.95 * diffuse);
     if (look == 4) lit += base * 0.25; // the text glows a little
     color = vec4(lit, 1.0);
 }

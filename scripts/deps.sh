@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# deps.sh - installs, from Debian's packages, whatever the build and the tests
-# need and this machine lacks. Installs nothing when everything is present.
+# deps.sh - installs, from Debian's packages, whatever the build, the demo, the
+# tools and the tests need and this machine lacks. Installs nothing when
+# everything is present. Checked against a bare Debian 12 image: every package
+# below that such an image lacks is named here, nothing is installed by hand.
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,8 @@ packages=(
     libgtest-dev libbenchmark-dev              # tests and benchmarks
     clang libclang-rt-14-dev                   # the fuzzers (libFuzzer)
     libgl1-mesa-dri xvfb xauth xdotool x11-utils imagemagick python3 # GL and end-to-end tests
+    xfonts-base                                # X core fonts: SDL's message boxes need them
+    dpkg-dev file desktop-file-utils           # the .deb (dpkg-shlibdeps) and its checks
 )
 
 missing=()

@@ -3,7 +3,8 @@
 //   vromcap [--start T] [--frames N] [--fps F] [--size WxH] OUTDIR
 //   vromcap --sheet FILE.png [--size WxH]
 //
-// Run from the repository root, like the demo. Frame k is the frame at show
+// It finds its assets as the demo does: assets/ in the working directory,
+// else beside the executable, its parent, or the installed data folder. Frame k is the frame at show
 // time T + floor(k * 750 / F) (show time runs at three quarters of real
 // time), made by the demo's own timeline and render code, in order from frame
 // 0, into an offscreen framebuffer of exactly W x H; it is written to
@@ -211,6 +212,7 @@ bool startGl(int32_t w, int32_t h) {
     SDL_GL_SetSwapInterval(0);
     demo.width = w;
     demo.height = h;
+    locateAssets();
     loadShowAssets();
     return true;
 }

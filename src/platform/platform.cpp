@@ -1,4 +1,5 @@
-// platform.cpp - message box, dynamic libraries and assertion reports on Linux.
+// platform.cpp - message box, dynamic libraries, assertion reports and the
+// executable's folder on Linux.
 #include "platform/platform.h"
 
 #include <SDL.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace platform {
 
@@ -64,6 +66,13 @@ void reportAssertion(const char *file, int line, const char *expression) {
     debugOutput(text);
     if (debuggerAttached()) std::raise(SIGTRAP);
     std::abort();
+}
+
+std::string executableDirectory() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || !exe.has_parent_path()) return {};
+    return exe.parent_path().string();
 }
 
 } // namespace platform

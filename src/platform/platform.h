@@ -1,14 +1,15 @@
 // platform.h - the small Linux layer under vROm 2022
 //
 // What it does
-//   Gives the rest of the demo the four operating-system services it needs,
+//   Gives the rest of the demo the five operating-system services it needs,
 //   each in one place:
 //     - a blocking message box with a caption, a text and one OK button
 //       (SDL's simple message box), behind a hook that tests can redirect;
 //     - dynamic libraries: open by file name, look a symbol up, close;
 //     - the assertion report channel: a line on standard error, then the
 //       process stops (a debugger trap when one is attached, else abort);
-//     - the mixer mutex type (a plain, non-recursive std::mutex).
+//     - the mixer mutex type (a plain, non-recursive std::mutex);
+//     - the folder that holds the running executable.
 //
 // What it does not do
 //   It owns no window and keeps no state beyond the message-box hook. It does
@@ -17,10 +18,12 @@
 //
 // Threads
 //   showMessageBox and setMessageBoxHook: main thread (the GL toolkit and the
-//   shell). reportAssertion: any thread. Library calls: any thread.
+//   shell). reportAssertion: any thread. Library calls and
+//   executableDirectory: any thread.
 #pragma once
 
 #include <mutex>
+#include <string>
 
 namespace platform {
 
@@ -61,5 +64,11 @@ void debugOutput(const char *text);
 // Non-recursive: locking it twice on one thread is a bug, which the engine's
 // own inside-flag assertion reports.
 using Mutex = std::mutex;
+
+// ---- the executable's folder ----------------------------------------------
+
+// The absolute folder of the running executable, symbolic links resolved
+// (/proc/self/exe), without a trailing slash; empty when it cannot be told.
+std::string executableDirectory();
 
 } // namespace platform

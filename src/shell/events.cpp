@@ -15,6 +15,7 @@ void startShell(int argc) {
     }
     initVideo(argc);
     SDL_SetWindowTitle(demo.window, WINDOW_TITLE);
+    locateAssets();
     initDemo();
     startMusic();
 }

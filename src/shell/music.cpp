@@ -11,8 +11,8 @@ constexpr uint32_t BUFFER_FRAMES = 2048;  // device buffer asked for
 void startAudio() { audioEngine.start(SAMPLE_RATE, BUFFER_FRAMES); }
 
 void loadMusic() {
-    meloMusic.loadFile("assets/vrom2022_melo.ogg");
-    spaceMusic.loadFile("assets/vrom2022_space.ogg");
+    meloMusic.loadFile(assetPath("vrom2022_melo.ogg").c_str());
+    spaceMusic.loadFile(assetPath("vrom2022_space.ogg").c_str());
 }
 
 void startMusic() {

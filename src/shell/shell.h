@@ -4,7 +4,9 @@
 //   startShell brings the demo up, in this order: SDL video
 //   (SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE), initVideo (the window, its GL
 //   context, the GL entry points and the letterboxed 16:9 viewport), the window
-//   title, initDemo (everything read from assets/), and the two music tracks,
+//   title, locateAssets (the assets folder: the working directory's, else the
+//   one beside the executable or installed with it), initDemo (everything
+//   read from there), and the two music tracks,
 //   started together, looping, at volume 0. pumpEvents drains the event queue
 //   once per frame: releasing any key ends the process with status 0 at once;
 //   closing the window calls SDL_Quit and ends it with status 0; a window size
@@ -25,6 +27,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 union SDL_Event;
 
@@ -42,6 +46,23 @@ inline constexpr const char *WINDOW_TITLE = "vROm 2022 - https://vrom2022.exampl
 // Opens the window: mode > 1 gives a centred 960 x 540 window with the cursor
 // visible, otherwise full screen at display 0's size with the cursor hidden.
 void initVideo(int32_t mode);
+
+// ---- where assets/ is found ----
+
+// The folders searched for the assets, in order: "assets" in the working
+// directory; then, for an executable in executableDir, executableDir/assets,
+// its parent's assets, ../share/vrom2022/assets, and the data folder this
+// build installs to. No folder is named twice.
+std::vector<std::string> assetSearchPath(const std::string &executableDir);
+// The first of places that is a folder; empty when none is.
+std::string findAssetDir(const std::vector<std::string> &places);
+// Chooses the assets folder for this run (startShell and vromcap call it once,
+// before loading). When no place has one, writes "assets: not found (looked
+// in: ...)" on standard error and keeps "assets": every file is then missing.
+void locateAssets();
+// "FOLDER/name" in the chosen folder: "assets/name" when the working directory
+// has the assets.
+std::string assetPath(const char *name);
 
 // Loads every asset and device of the show: startAudio, loadMusic, then
 // loadShowAssets (see startup.cpp for the order).

@@ -32,18 +32,19 @@ void loadShowAssets() {
     shadowmap.init();
 
     // 8-9. Textures and the flying box.
-    demo.mosaicTexture = st::loadTexture("assets/mosaic.png");
-    demo.spriteTexture = st::loadTexture("assets/sprite.png");
+    demo.mosaicTexture = st::loadTexture(assetPath("mosaic.png").c_str());
+    demo.spriteTexture = st::loadTexture(assetPath("sprite.png").c_str());
     demo.boxMesh = st::makeBox(2.0f, 2.0f, 2.0f);
 
     // 10. The three programs, in this order.
-    demo.texProgram.init("assets/tex.vs", "assets/tex.fs");
-    demo.knotProgram.init("assets/knot.vs", "assets/knot.fs");
-    demo.shadowpassProgram.init("assets/shadowpass.vs", "assets/shadowpass.fs");
+    demo.texProgram.init(assetPath("tex.vs").c_str(), assetPath("tex.fs").c_str());
+    demo.knotProgram.init(assetPath("knot.vs").c_str(), assetPath("knot.fs").c_str());
+    demo.shadowpassProgram.init(assetPath("shadowpass.vs").c_str(),
+                                assetPath("shadowpass.fs").c_str());
 
     // 11. The font sheet, decoded into memory as RGBA (kept for the whole run).
     int32_t width = 0, height = 0;
-    demo.fontbitmap = st::loadImageRgba("assets/fona.png", &width, &height);
+    demo.fontbitmap = st::loadImageRgba(assetPath("fona.png").c_str(), &width, &height);
     demo.fontWidth = width;
     demo.fontHeight = height;
 }

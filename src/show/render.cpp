@@ -2,6 +2,7 @@
 #include "math/mat4.h"
 #include "shell/demostate.h"
 #include "shell/lifetime.h"
+#include "shell/shell.h"
 #include "show/show.h"
 #include "st/st_shader.h"
 #include "st/st_vertexbuffer.h"
@@ -67,7 +68,11 @@ void flyingBoxPosition(int32_t i, float p[3]) {
 }
 
 void cameraProjection(int32_t width, int32_t height, float out[16]) {
-    mat4_perspective(out, CAMERA_TAN_HALF_FOV, static_cast<float>(width) / static_cast<float>(height));
+    // The aspect of the letterboxed picture actually drawn, not of the window:
+    // on a 16:10 or 5:4 screen the picture keeps its shape inside its bars.
+    const Viewport drawn = letterboxViewport(width, height);
+    mat4_perspective(out, CAMERA_TAN_HALF_FOV,
+                     static_cast<float>(drawn.width) / static_cast<float>(drawn.height));
 }
 
 void renderPasses(int32_t t, float m) {

@@ -82,5 +82,6 @@ void clearColour(int32_t t, float m, float rgba[4]);
 int32_t flyingBoxCount(int32_t t);
 // Box i's position before the cloud's rotation about y.
 void flyingBoxPosition(int32_t i, float p[3]);
-// The camera projection for a width x height window (aspect width / height).
+// The camera projection for a width x height window: its aspect is that of
+// the letterboxed viewport drawn in it (letterboxViewport), not the window's.
 void cameraProjection(int32_t width, int32_t height, float out[16]);

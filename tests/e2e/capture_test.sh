@@ -44,6 +44,19 @@ check "at T = 0 the ramp keeps it silent (peak $peak)" python3 -c "import sys; s
 check "frames of different scene slots differ" \
     bash -c "! cmp -s '$work/a/frame_000000.png' '$work/d/frame_000000.png'"
 
+# Every screen shape shows the same 16:9 picture inside its bars: a 1280x1024
+# frame, cut to its 1280x720 viewport, matches the 1280x720 frame.
+"$CAP" --start 70000 --frames 1 --size 1280x720 "$work/wide" 2>/dev/null
+"$CAP" --start 70000 --frames 1 --size 1280x1024 "$work/tall" 2>/dev/null
+convert "$work/tall/frame_000000.png" -crop 1280x720+0+152 +repage "$work/cut.png"
+# The software rasteriser's tiles fall differently against a shifted viewport,
+# which moves a few hundred shading values by a step or two; a stretched
+# picture would differ nearly everywhere.
+differ=$(compare -metric AE -fuzz 4% "$work/wide/frame_000000.png" "$work/cut.png" null: 2>&1)
+check "the 5:4 frame's picture is the 16:9 frame's ($differ pixels differ by over 4 %)" test "${differ%%.*}" -le 90
+bars=$(convert "$work/tall/frame_000000.png" -crop 1280x152+0+0 +repage -format %k info:)
+check "with black bars above and below ($bars colour)" test "$bars" -eq 1
+
 "$CAP" --sheet "$work/sheet.png" --size 160x90 2>/dev/null; status=$?
 check "a sheet is made (status $status)" test "$status" -eq 0
 check "of 4 x 2 cells" test "$(size_of "$work/sheet.png")" = 640x180

@@ -22,17 +22,22 @@ wait_exit 30
 check "SIGTERM ends it with status 0 (got $DEMO_STATUS)" test "$DEMO_STATUS" -eq 0
 stop_xvfb
 
-# Without assets/: the textures are missing silently, then texProgram cannot
-# link: seven "Shader link failed" boxes, each dismissed, then status 255.
+# Without assets/ anywhere (the demo copied to a folder with none beside it):
+# one line names the places searched, the textures are missing silently, then
+# texProgram cannot link: seven "Shader link failed" boxes, each dismissed,
+# then status 255.
 start_xvfb 1280x720
 empty=$(mktemp -d)
+mkdir "$empty/bin" && cp "$DEMO" "$empty/bin/vrom2022"
 watch_boxes
-start_demo --in "$empty" x
+DEMO="$empty/bin/vrom2022" start_demo --in "$empty" x
 dismiss_boxes
 wait_exit 30
 check "seven boxes were shown and dismissed (got $DISMISSED: $CAPTIONS)" test "$DISMISSED" -eq 7
 check "every box is a link failure ($CAPTIONS)" test "$CAPTIONS" = "[Shader link failed]"
 check "status 255 after the seventh (got $DEMO_STATUS)" test "$DEMO_STATUS" -eq 255
+searched="assets: not found (looked in: assets, $empty/bin/assets, $empty/assets, $empty/share/vrom2022/assets, "
+check "one line names the places searched ($(head -n 1 "$ERR_FILE"))" grep -qF "$searched" "$ERR_FILE"
 rm -rf "$empty"
 stop_xvfb
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 
 namespace {
@@ -142,10 +143,26 @@ TEST(Frame, CameraAtTimeZero) {
     }
 }
 
-TEST(Frame, ProjectionAspectIsTheWindowsOwn) {
-    float p[16];
-    cameraProjection(1920, 1200, p);
-    EXPECT_EQ(p[0], 1.0f / (1.6f * std::tan(0.3925f)));
-    EXPECT_EQ(p[5], 1.0f / std::tan(0.3925f));
+// The projection takes the shape of the letterboxed picture, so any window
+// shows the 16:9 picture unstretched inside its bars.
+TEST(Frame, ProjectionAspectIsTheDrawnPictures) {
+    const float t = std::tan(0.3925f);
+    struct Case { int32_t w, h; float aspect; } cases[] = {
+        {1920, 1080, 1920.0f / 1080.0f}, {960, 540, 960.0f / 540.0f},
+        {1920, 1200, 1920.0f / 1080.0f}, // 16:10: bars above and below
+        {1280, 1024, 1280.0f / 720.0f},  // 5:4
+        {2560, 1080, 1920.0f / 1080.0f}, // wider than 16:9: bars at the sides
+        {1366, 768, 1365.0f / 768.0f},   // the viewport drops one column
+    };
+    for (const Case &c : cases) {
+        float p[16];
+        cameraProjection(c.w, c.h, p);
+        EXPECT_EQ(p[0], 1.0f / (c.aspect * t)) << c.w << "x" << c.h;
+        EXPECT_EQ(p[5], 1.0f / t) << c.w << "x" << c.h;
+    }
+    float wide[16], tall[16];
+    cameraProjection(1280, 720, wide);
+    cameraProjection(1280, 1024, tall);
+    EXPECT_EQ(0, std::memcmp(wide, tall, sizeof wide));
 }
 } // namespace

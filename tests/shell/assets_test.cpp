@@ -1,0 +1,80 @@
+// Where the demo finds assets/: the working directory first, then beside the
+// executable, its parent, and the installed data folder.
+#include "shell/shell.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch tree: work/ is the working directory, prefix/bin/ holds the
+// "executable". Restores the working directory afterwards.
+class AssetLookup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = fs::current_path();
+        char pattern[] = "/tmp/vrom_assets_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        fs::create_directories(root / "work");
+        fs::create_directories(root / "prefix" / "bin");
+        fs::current_path(root / "work");
+        exeDir = (root / "prefix" / "bin").string();
+    }
+    void TearDown() override {
+        fs::current_path(saved);
+        fs::remove_all(root);
+    }
+    std::string found() { return findAssetDir(assetSearchPath(exeDir)); }
+
+    fs::path saved, root;
+    std::string exeDir;
+};
+
+TEST_F(AssetLookup, SearchOrder) {
+    const std::vector<std::string> places = assetSearchPath(exeDir);
+    ASSERT_EQ(places.size(), 5u);
+    EXPECT_EQ(places[0], "assets");
+    EXPECT_EQ(places[1], exeDir + "/assets");
+    EXPECT_EQ(places[2], (root / "prefix" / "assets").string());
+    EXPECT_EQ(places[3], (root / "prefix" / "share" / "vrom2022" / "assets").string());
+    EXPECT_TRUE(places[4].ends_with("/share/vrom2022/assets")) << places[4];
+
+    // With no executable folder only the working directory and the data folder.
+    const std::vector<std::string> bare = assetSearchPath("");
+    ASSERT_EQ(bare.size(), 2u);
+    EXPECT_EQ(bare[0], "assets");
+    EXPECT_EQ(bare[1], places[4]);
+}
+
+// Each nearer place wins over every farther one, as it appears.
+TEST_F(AssetLookup, NearestPlaceWins) {
+    const std::string dataDir = assetSearchPath(exeDir).back();
+    if (fs::exists(dataDir)) GTEST_SKIP() << "an installed copy is present: " << dataDir;
+    EXPECT_EQ(found(), "");
+
+    fs::create_directories(root / "prefix" / "share" / "vrom2022" / "assets");
+    EXPECT_EQ(found(), (root / "prefix" / "share" / "vrom2022" / "assets").string());
+
+    fs::create_directories(root / "prefix" / "assets"); // the executable's parent
+    EXPECT_EQ(found(), (root / "prefix" / "assets").string());
+
+    fs::create_directories(root / "prefix" / "bin" / "assets"); // beside the executable
+    EXPECT_EQ(found(), exeDir + "/assets");
+
+    fs::create_directories(root / "work" / "assets"); // the working directory
+    EXPECT_EQ(found(), "assets");
+}
+
+TEST_F(AssetLookup, AFileNamedAssetsIsNotAFolder) {
+    std::ofstream(root / "work" / "assets") << "not a folder";
+    fs::create_directories(root / "prefix" / "bin" / "assets");
+    EXPECT_EQ(found(), exeDir + "/assets");
+}
+
+} // namespace
