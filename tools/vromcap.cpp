@@ -25,6 +25,7 @@
 #include "show/show.h"
 #include "audio/murmel_sdl.h"
 #include "platform/platform.h"
+#include "wav_writer.h"
 
 #include <SDL.h>
 #include <glad/gl.h>
@@ -138,44 +139,6 @@ bool writePng(const fs::path &path, int32_t w, int32_t h, const std::vector<uint
 
 // ---- the sound ------------------------------------------------------------------------------
 
-struct WavWriter {
-    fs::path path, temporary;
-    FILE *file = nullptr;
-    uint32_t frames = 0;
-
-    bool open(const fs::path &aPath) {
-        path = aPath;
-        temporary = aPath.string() + ".partial";
-        file = std::fopen(temporary.c_str(), "wb");
-        if (!file) return false;
-        const uint8_t header[44] = {};
-        return std::fwrite(header, 1, 44, file) == 44;
-    }
-    void add(const float *planar, uint32_t stride, uint32_t count) {
-        std::vector<int16_t> interleaved(2 * static_cast<size_t>(count));
-        for (uint32_t i = 0; i < count; ++i)
-            for (uint32_t c = 0; c < 2; ++c) interleaved[2 * i + c] = Murmel::sdlSampleToS16(planar[c * stride + i]);
-        std::fwrite(interleaved.data(), 2, interleaved.size(), file);
-        frames += count;
-    }
-    bool close() {
-        const uint32_t dataBytes = frames * 4;
-        auto u32 = [](uint8_t *p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i)); };
-        uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
-                         1, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
-        u32(h + 4, 36 + dataBytes);
-        u32(h + 24, SAMPLE_RATE);
-        u32(h + 28, SAMPLE_RATE * 4);
-        u32(h + 40, dataBytes);
-        const bool ok = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(h, 1, 44, file) == 44;
-        const bool closed = std::fclose(file) == 0;
-        file = nullptr;
-        std::error_code error;
-        if (ok && closed) fs::rename(temporary, path, error);
-        return ok && closed && !error;
-    }
-};
-
 // Mixes count frames of the engine into the WAV, in blocks the engine holds.
 void mixInto(WavWriter &wav, uint32_t count) {
     while (count > 0) {
@@ -244,7 +207,7 @@ int capture(const Options &o) {
     }
     startMusicOffline();
     WavWriter wav;
-    if (!wav.open(fs::path(o.outDir) / "audio.wav")) {
+    if (!wav.open(fs::path(o.outDir) / "audio.wav", SAMPLE_RATE, false)) {
         std::fprintf(stderr, "vromcap: cannot write into %s\n", o.outDir.c_str());
         return 1;
     }

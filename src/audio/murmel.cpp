@@ -12,6 +12,19 @@
 
 namespace Murmel {
 
+const char *resultName(Result aResult) {
+    switch (aResult) {
+    case ResultOk: return "ResultOk";
+    case BadArgument: return "BadArgument";
+    case FileMissing: return "FileMissing";
+    case FileUnreadable: return "FileUnreadable";
+    case LibraryMissing: return "LibraryMissing";
+    case Unsupported: return "Unsupported";
+    case GeneralFailure: return "GeneralFailure";
+    }
+    return "unknown result";
+}
+
 // ---- aligned buffers -----------------------------------------------------------------------
 
 void AlignedBuffer::init(uint32_t aFloats) {
@@ -56,6 +69,7 @@ void Engine::finishBackendSetup(uint32_t aSampleRate, uint32_t aBufferFrames, ui
     mResampleBlocks = new float *[2 * mMaxActiveVoices];
     mResampleOwner = new AudioSourceInstance *[mMaxActiveVoices]();
     mResampleStorage.init(mMaxActiveVoices * 2 * BLOCK_FRAMES * MAX_CHANNELS);
+    mSeekScratch.init(BLOCK_FRAMES * MAX_CHANNELS);
     for (uint32_t i = 0; i < 2 * mMaxActiveVoices; ++i)
         mResampleBlocks[i] = mResampleStorage.data + i * BLOCK_FRAMES * MAX_CHANNELS;
     // Voices that held blocks of the old storage get new ones before their next mix.
@@ -67,9 +81,12 @@ void Engine::finishBackendSetup(uint32_t aSampleRate, uint32_t aBufferFrames, ui
 }
 
 void Engine::shutdown() {
-    lockMixer(); // waits for a mix in progress
-    unlockMixer();
-    MURMEL_ASSERT("murmel", 197, !mInsideAudioThreadMutex);
+    if (mMixerMutex) {
+        // Waits for a mix in progress; the flag is read under the mutex, since
+        // the device may still be running.
+        std::lock_guard<platform::Mutex> guard(*mMixerMutex);
+        MURMEL_ASSERT("murmel", 197, !mInsideAudioThreadMutex);
+    }
     stopAllVoices();
     if (mBackendCleanup) {
         mBackendCleanup(this);
@@ -145,7 +162,7 @@ VoiceHandle Engine::play(AudioSource &aSource, float aVolume, float aPan) {
     mSpatial[s] = VoiceSpatialData{};
     if (++mNextPlaySerial == SERIAL_LIMIT) mNextPlaySerial = 0;
     applyVoicePan(s, aPan);
-    applyVoiceVolume(s, aVolume < 0.0f ? aSource.mDefaultVolume : aVolume);
+    applyVoiceVolume(s, aVolume < 0.0f || std::isnan(aVolume) ? aSource.mDefaultVolume : aVolume);
     // The first block starts at the final level, without a ramp.
     for (uint32_t c = 0; c < MAX_CHANNELS; ++c)
         instance->mAppliedGain[c] = instance->mSpeakerGain[c] * instance->mEffectiveVolume;
@@ -439,10 +456,12 @@ void Engine::mixMainBus(float *aBuffer, uint32_t aFrames, uint32_t aStride, floa
         AudioSourceInstance *voice = mVoices[slot];
         if (!voice || !voice->mBlock[0] || (voice->mVoiceFlags & (FLAG_PAUSED | FLAG_INAUDIBLE))) continue;
 
-        // Rate ratios up to 2048 fit the fixed-point step; above, the voice is
-        // not resampled (the step is 0).
+        // A step of a whole block or more (rate ratio 512 and up, from a
+        // header that claims tens of megahertz, or an absurd speed) would
+        // have to skip whole blocks per output frame: such a voice is not
+        // resampled (the step is 0) and adds silence, as does a rate of 0.
         float step = voice->mPlayRate / aSampleRate;
-        if (!(step <= 2047.0f)) step = 0.0f;
+        if (!(step < static_cast<float>(BLOCK_FRAMES))) step = 0.0f;
         const auto stepFixed = static_cast<uint32_t>(std::floor(static_cast<double>(step) * 1048576.0));
         const uint32_t channels = std::min(voice->mChannelCount, MAX_CHANNELS);
         const bool looping = voice->mVoiceFlags & FLAG_LOOPING;
@@ -456,7 +475,9 @@ void Engine::mixMainBus(float *aBuffer, uint32_t aFrames, uint32_t aStride, floa
                 uint32_t got = 0;
                 if (!(voice->isFinished() && !looping)) got = voice->readFrames(voice->mBlock[0], BLOCK_FRAMES, BLOCK_FRAMES);
                 while (got < BLOCK_FRAMES && looping) {
-                    if (voice->seekTo(voice->mLoopStart, mMixScratch.data, mScratchFrames) != ResultOk) break;
+                    // The seek discards into its own scratch: aScratch already
+                    // holds this voice's frames of this block.
+                    if (voice->seekTo(voice->mLoopStart, mSeekScratch.data, mSeekScratch.count) != ResultOk) break;
                     ++voice->mLoopsDone;
                     const uint32_t n = voice->readFrames(voice->mBlock[0] + got, BLOCK_FRAMES - got, BLOCK_FRAMES);
                     got += n;
@@ -469,11 +490,13 @@ void Engine::mixMainBus(float *aBuffer, uint32_t aFrames, uint32_t aStride, floa
             } else {
                 voice->mPendingFrames = 0;
             }
+            // Every output frame whose position still lies in this block: the
+            // position after them, one block or a little more, carries into
+            // the next block exactly, so the output is one continuous
+            // interpolation of the source (no phase lost at block edges).
             uint32_t n = 0;
-            if (voice->mSourceCursor < FIXED_BLOCK) {
-                n = (FIXED_BLOCK - voice->mSourceCursor) / stepFixed + 1;
-                if (((n * stepFixed + voice->mSourceCursor) >> 20) >= BLOCK_FRAMES) --n;
-            }
+            if (voice->mSourceCursor < FIXED_BLOCK)
+                n = (FIXED_BLOCK - voice->mSourceCursor + stepFixed - 1) / stepFixed;
             if (written + n > aFrames) {
                 voice->mPendingFrames = written + n - aFrames;
                 n = aFrames - written;
@@ -508,6 +531,7 @@ void Engine::clipOutput(AlignedBuffer &aInput, AlignedBuffer &aOutput, uint32_t 
             Float4 y = 0.87f * x - 0.1f * (x * x * x);
             y = x <= -1.65f ? -limit : y;
             y = x >= 1.65f ? limit : y;
+            y = x == x ? y : Float4{}; // a NaN (a float file's, say) is silenced here
             y *= mPostClipScale;
             std::memcpy(out, &y, sizeof y);
             in += 4;

@@ -41,6 +41,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
 namespace Murmel {
 
@@ -59,9 +60,13 @@ enum Result : int32_t {
     FileMissing = 2,
     FileUnreadable = 3,
     LibraryMissing = 4,
+    // 5 is not used by this engine
     Unsupported = 6,
     GeneralFailure = 7,
 };
+
+// The code's name ("FileUnreadable"), or "unknown result" for another value.
+const char *resultName(Result aResult);
 
 // Bits 0-11: slot + 1; bits 12-31: play serial. 0 never names a voice.
 using VoiceHandle = uint32_t;
@@ -246,8 +251,8 @@ public:
     void lockMixer();
     void unlockMixer();
 
-    // Starts a voice of aSource (pan -1..1; a negative volume takes the
-    // source's default). Returns its handle, or 0 when every slot holds a
+    // Starts a voice of aSource (pan -1..1, NaN centred; a negative or NaN
+    // volume takes the source's default). Returns its handle, or 0 when every slot holds a
     // protected voice.
     VoiceHandle play(AudioSource &aSource, float aVolume = -1.0f, float aPan = 0.0f);
     void stopAllVoices();
@@ -255,7 +260,9 @@ public:
     void releaseVoice(uint32_t aVoice);                 // mixer lock held
 
     // ---- voice operations (murmel_core_voiceops) ----
-    void setVolume(VoiceHandle aHandle, float aVolume); // takes the lock; bad handles ignored
+    // Takes the lock; a stale or invalid handle is ignored (ResultOk). A NaN
+    // volume is refused with BadArgument.
+    Result setVolume(VoiceHandle aHandle, float aVolume);
     void applyVoiceVolume(uint32_t aVoice, float aVolume);
     void refreshVoiceVolume(uint32_t aVoice);
     void applyVoicePan(uint32_t aVoice, float aPan);
@@ -303,6 +310,7 @@ public:
     uint32_t mActiveList[VOICE_COUNT] = {};            // slots mixed, in order
     uint32_t mActiveCount = 0;                         // entries of mActiveList in use
     bool mActiveDirty = true;                          // rebuild mActiveList before mixing
+    AlignedBuffer mSeekScratch;                        // 512 x 8 floats a looping seek discards into
 };
 
 // The SDL back end: loads SDL2 at run time, opens the device and feeds it.
@@ -327,7 +335,7 @@ public:
 
     uint32_t mFormat = 0;            // StreamFormat
     char *mPath = nullptr;           // owned copy of the file name
-    File *mMemoryImage = nullptr;    // owned whole-file image, or null
+    std::shared_ptr<MemoryFile> mMemoryImage; // whole-file image, shared with its instances, or null
     File *mCallerFile = nullptr;     // the caller's file, or null
     uint32_t mFrameCount = 0;        // length in frames, as the decoder reports
 
@@ -345,12 +353,19 @@ public:
     Result seekTo(double aSeconds, float *aScratch, uint32_t aScratchFrames) override;
     Result restart() override;
 
-    WavStream *mStream;              // the stream it plays
+    // Everything the audio thread reads is the instance's own, taken when it
+    // was made: reloading its stream never touches a running instance.
+    WavStream *mStream;              // the stream it was made from (read only by the constructor)
+    uint32_t mFormat;                // StreamFormat, as loaded then
+    uint32_t mFrameCount;            // length in frames of the file it opened
     uint32_t mFramesRead = 0;        // frames delivered since the last restart or seek
-    File *mInput = nullptr;          // owned unless it is the stream's mCallerFile
+    File *mInput = nullptr;          // the bytes it reads; owned when mOwnsInput
+    bool mOwnsInput = true;          // false for the caller's file
+    std::shared_ptr<MemoryFile> mImage; // its share of the stream's memory image, or null
     void *mDecoder = nullptr;        // the format's decoder, owned
     int32_t mVorbisFrameLength = 0;  // frames in the last Vorbis packet
     int32_t mVorbisFrameUsed = 0;    // of them delivered
+    int32_t mVorbisChannelCount = 0; // channels in the last Vorbis packet
     float **mVorbisChannels = nullptr; // the packet's channels
 };
 

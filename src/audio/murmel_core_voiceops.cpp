@@ -9,11 +9,13 @@
 
 namespace Murmel {
 
-void Engine::setVolume(VoiceHandle aHandle, float aVolume) {
+Result Engine::setVolume(VoiceHandle aHandle, float aVolume) {
+    if (std::isnan(aVolume)) return BadArgument; // it would silence the whole mix
     lockMixer();
     const int32_t voice = voiceFromHandle(aHandle);
     if (voice >= 0) applyVoiceVolume(static_cast<uint32_t>(voice), aVolume);
     unlockMixer();
+    return ResultOk;
 }
 
 Result Engine::applyVoiceSpeed(uint32_t aVoice, float aSpeed) {
@@ -32,6 +34,7 @@ void Engine::applyVoicePan(uint32_t aVoice, float aPan) {
     MURMEL_ASSERT("murmel_core_voiceops", 72, mInsideAudioThreadMutex);
     AudioSourceInstance *voice = mVoices[aVoice];
     if (!voice) return;
+    if (std::isnan(aPan)) aPan = 0.0f; // centred rather than NaN gains in the mix
     voice->mPanPosition = aPan;
     // Constant power: the angle runs from 0 (left) to pi/2 (right).
     const double angle = static_cast<double>(aPan + 1.0f) * 3.14159265359 * 0.25;
@@ -63,7 +66,7 @@ void Engine::applyVoiceVolume(uint32_t aVoice, float aVolume) {
     MURMEL_ASSERT("murmel_core_voiceops", 106, aVoice < VOICE_COUNT);
     MURMEL_ASSERT("murmel_core_voiceops", 107, mInsideAudioThreadMutex);
     mActiveDirty = true;
-    if (!mVoices[aVoice]) return;
+    if (!mVoices[aVoice] || std::isnan(aVolume)) return; // NaN: the volume stays
     mVoices[aVoice]->mRequestedVolume = aVolume;
     refreshVoiceVolume(aVoice);
 }

@@ -98,9 +98,11 @@ void closeSnd(SndDecoder *aDecoder) {
 // stb_vorbis allocates from an arena of ours: all its memory goes with the
 // arena whatever path it takes (it leaks on some malformed setup headers when
 // it allocates by itself), and absurd sizes in a crafted header fail as out of
-// memory instead of reaching malloc.
-constexpr size_t VORBIS_ARENA_BYTES = 1u << 20;     // enough for ordinary files
-constexpr size_t VORBIS_LARGE_ARENA_BYTES = 8u << 20; // tried when that is not
+// memory instead of reaching malloc. The arena starts at what ordinary files
+// need plus room for the comments (kept in it, cover art included) and grows
+// eightfold on "out of memory", never past the cap.
+constexpr size_t VORBIS_ARENA_BYTES = 1u << 20;      // codebooks and floors of ordinary files
+constexpr size_t VORBIS_ARENA_CAP_BYTES = 64u << 20; // the most one decoder may take
 
 struct VorbisDecoder {
     Cursor cursor;
@@ -126,8 +128,11 @@ int cookieSeek(void *aCookie, off64_t *aOffset, int aWhence) {
 // first, and a file whose headers are incomplete or whose lengths leave their
 // packet is refused before the library sees it.
 
-constexpr size_t MAX_HEADER_BYTES = 1u << 20; // the first two packets, at most
-constexpr int MAX_HEADER_PAGES = 64;
+// Either of the first two packets, at most: comment headers carry cover art,
+// often 1-10 MiB.
+constexpr size_t MAX_HEADER_BYTES = 16u << 20;
+// Pages that many bytes take (255 segments of 255 bytes a page), and a few more.
+constexpr int MAX_HEADER_PAGES = static_cast<int>(2 * MAX_HEADER_BYTES / (255 * 255)) + 8;
 
 // Collects the first `count` complete packets of the Ogg stream at the cursor.
 bool readOggPackets(Cursor &aCursor, size_t aCount, std::vector<std::vector<uint8_t>> &aPackets) {
@@ -158,7 +163,9 @@ uint32_t readU32(const std::vector<uint8_t> &aPacket, size_t aAt) {
     return aPacket[aAt] | aPacket[aAt + 1] << 8 | aPacket[aAt + 2] << 16 | static_cast<uint32_t>(aPacket[aAt + 3]) << 24;
 }
 
-bool vorbisHeadersSound(File *aFile) {
+// True when both header packets are complete and consistent; *aCommentBytes
+// is then what stb_vorbis keeps of the comments (strings and their list).
+bool vorbisHeadersSound(File *aFile, size_t *aCommentBytes) {
     Cursor cursor(aFile);
     std::vector<std::vector<uint8_t>> packets;
     if (!readOggPackets(cursor, 2, packets)) return false;
@@ -182,22 +189,26 @@ bool vorbisHeadersSound(File *aFile) {
     if (comments > (comment.size() - at) / 4) return false;
     for (uint32_t i = 0; i < comments; ++i)
         if (!skip()) return false;
+    // Each string and the list are rounded up to 8 bytes in the arena.
+    *aCommentBytes = comment.size() + 16 * (static_cast<size_t>(comments) + 2);
     return at < comment.size(); // the framing byte
 }
 
 VorbisDecoder *openVorbis(File *aFile) {
-    if (!vorbisHeadersSound(aFile)) return nullptr;
+    size_t commentBytes = 0;
+    if (!vorbisHeadersSound(aFile, &commentBytes)) return nullptr;
     auto *decoder = new VorbisDecoder(aFile);
     const cookie_io_functions_t io = {cookieRead, nullptr, cookieSeek, nullptr};
     decoder->stream = fopencookie(&decoder->cursor, "rb", io);
-    for (size_t bytes : {VORBIS_ARENA_BYTES, VORBIS_LARGE_ARENA_BYTES}) {
+    for (size_t bytes = std::min(VORBIS_ARENA_BYTES + commentBytes, VORBIS_ARENA_CAP_BYTES);;
+         bytes = std::min(bytes * 8, VORBIS_ARENA_CAP_BYTES)) {
         if (!decoder->stream) break;
         decoder->arena.assign(bytes, 0);
         const stb_vorbis_alloc arena = {decoder->arena.data(), static_cast<int>(bytes)};
         int error = 0;
         std::fseek(decoder->stream, 0, SEEK_SET);
         decoder->vorbis = stb_vorbis_open_file(decoder->stream, 0, &error, &arena);
-        if (decoder->vorbis || error != VORBIS_outofmem) break;
+        if (decoder->vorbis || error != VORBIS_outofmem || bytes == VORBIS_ARENA_CAP_BYTES) break;
     }
     if (!decoder->vorbis) {
         if (decoder->stream) std::fclose(decoder->stream);
@@ -223,10 +234,11 @@ WavStream::~WavStream() {
 }
 
 void WavStream::forget() {
+    // Instances already made keep what they read: their own file or decoder,
+    // their share of a memory image, their copy of the format and length.
     delete[] mPath;
     mPath = nullptr;
-    delete mMemoryImage;
-    mMemoryImage = nullptr;
+    mMemoryImage.reset();
     mCallerFile = nullptr;
     mFrameCount = 0;
 }
@@ -249,17 +261,11 @@ Result WavStream::loadFile(const char *aPath) {
 
 Result WavStream::loadMemory(const uint8_t *aData, uint32_t aLength) {
     forget();
-    auto *image = new MemoryFile;
-    if (image->openCopy(aData, aLength) != ResultOk) {
-        delete image;
-        return BadArgument;
-    }
+    auto image = std::make_shared<MemoryFile>();
+    if (image->openCopy(aData, aLength) != ResultOk) return BadArgument;
     const Result result = probe(*image);
-    if (result != ResultOk) {
-        delete image;
-        return result;
-    }
-    mMemoryImage = image;
+    if (result != ResultOk) return result;
+    mMemoryImage = std::move(image);
     return ResultOk;
 }
 
@@ -304,10 +310,12 @@ AudioSourceInstance *WavStream::makeInstance() { return new WavStreamInstance(th
 
 // ---- WavStreamInstance ------------------------------------------------------------------------------------
 
-WavStreamInstance::WavStreamInstance(WavStream *aStream) : mStream(aStream) {
+WavStreamInstance::WavStreamInstance(WavStream *aStream)
+    : mStream(aStream), mFormat(aStream->mFormat), mFrameCount(aStream->mFrameCount) {
     if (aStream->mMemoryImage) {
+        mImage = aStream->mMemoryImage; // a share: a reload cannot free it under us
         auto *image = new MemoryFile;
-        image->attach(aStream->mMemoryImage->memoryBytes(), aStream->mMemoryImage->size());
+        image->attach(mImage->memoryBytes(), mImage->size());
         mInput = image;
     } else if (aStream->mPath) {
         auto *disk = new DiskFile;
@@ -315,39 +323,52 @@ WavStreamInstance::WavStreamInstance(WavStream *aStream) : mStream(aStream) {
         else delete disk;
     } else if (aStream->mCallerFile) {
         mInput = aStream->mCallerFile;
+        mOwnsInput = false;
         mInput->seek(0);
     }
     if (!mInput) return;
-    if (aStream->mFormat == FORMAT_OGG) mDecoder = openVorbis(mInput);
-    else if (aStream->mFormat <= FORMAT_MP3) mDecoder = openSnd(mInput, aStream->mFormat);
+    if (mFormat == FORMAT_OGG) {
+        auto *vorbis = openVorbis(mInput);
+        // The length of the file actually opened (one replaced on disk since
+        // it was loaded may differ).
+        if (vorbis) mFrameCount = stb_vorbis_stream_length_in_samples(vorbis->vorbis);
+        mDecoder = vorbis;
+    } else if (mFormat <= FORMAT_MP3) {
+        auto *snd = openSnd(mInput, mFormat);
+        if (snd) {
+            const sf_count_t frames = snd->info.frames;
+            mFrameCount = frames > 0 && frames != SF_COUNT_MAX ? static_cast<uint32_t>(frames) : 0;
+        }
+        mDecoder = snd;
+    }
     if (!mDecoder) {
-        if (mInput != aStream->mCallerFile) delete mInput;
+        if (mOwnsInput) delete mInput;
         mInput = nullptr;
     }
 }
 
 WavStreamInstance::~WavStreamInstance() {
     if (mDecoder) {
-        if (mStream->mFormat == FORMAT_OGG) closeVorbis(static_cast<VorbisDecoder *>(mDecoder));
+        if (mFormat == FORMAT_OGG) closeVorbis(static_cast<VorbisDecoder *>(mDecoder));
         else closeSnd(static_cast<SndDecoder *>(mDecoder));
     }
-    if (mInput != mStream->mCallerFile) delete mInput;
+    if (mOwnsInput) delete mInput;
 }
 
 uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, uint32_t aStride) {
     if (!mInput || !mDecoder) return 0;
     const uint32_t channels = std::min(mChannelCount, MAX_CHANNELS);
 
-    if (mStream->mFormat == FORMAT_OGG) {
+    if (mFormat == FORMAT_OGG) {
         stb_vorbis *vorbis = static_cast<VorbisDecoder *>(mDecoder)->vorbis;
         uint32_t written = 0;
-        int32_t decodedChannels = static_cast<int32_t>(channels);
-        // Copies n frames of the current packet, from its used part on.
+        // Copies n frames of the current packet, from its used part on; the
+        // packet's own channel count decides which channels it has.
         auto deliver = [&](uint32_t n) {
             if (n == 0) return; // at the end the decoder hands out no channels at all
             for (uint32_t k = 0; k < channels; ++k) {
                 float *to = aDestination + k * aStride + written;
-                if (static_cast<int32_t>(k) < decodedChannels)
+                if (static_cast<int32_t>(k) < mVorbisChannelCount)
                     std::memcpy(to, mVorbisChannels[k] + mVorbisFrameUsed, n * sizeof(float));
                 else
                     std::memset(to, 0, n * sizeof(float)); // a packet with fewer channels
@@ -361,13 +382,13 @@ uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, ui
         for (;;) {
             if (written >= aFrames) return aFrames;
             float **outputs = nullptr;
-            const int length = stb_vorbis_get_frame_float(vorbis, &decodedChannels, &outputs);
+            const int length = stb_vorbis_get_frame_float(vorbis, &mVorbisChannelCount, &outputs);
             mVorbisFrameLength = length;
             mVorbisChannels = outputs;
             mVorbisFrameUsed = 0;
             const uint32_t n = length > 0 ? std::min(static_cast<uint32_t>(length), aFrames - written) : 0;
             deliver(n);
-            if (!(mFramesRead < mStream->mFrameCount && n != 0)) return written;
+            if (!(mFramesRead < mFrameCount && n != 0)) return written;
         }
     }
 
@@ -383,7 +404,10 @@ uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, ui
         const auto got = static_cast<uint32_t>(std::max<sf_count_t>(0, sf_readf_float(decoder->file, interleaved, want)));
         for (uint32_t k = 0; k < channels; ++k) {
             float *to = aDestination + k * aStride + i;
-            for (uint32_t f = 0; f < got; ++f) to[f] = interleaved[f * fileChannels + k];
+            if (k < fileChannels)
+                for (uint32_t f = 0; f < got; ++f) to[f] = interleaved[f * fileChannels + k];
+            else // a file with fewer channels than it had when it was loaded
+                std::memset(to, 0, got * sizeof(float));
         }
         total += got;
         if (got < want) break; // the end of the file
@@ -392,11 +416,11 @@ uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, ui
     return total;
 }
 
-bool WavStreamInstance::isFinished() { return mFramesRead >= mStream->mFrameCount; }
+bool WavStreamInstance::isFinished() { return mFramesRead >= mFrameCount; }
 
 Result WavStreamInstance::restart() {
     if (mDecoder) {
-        if (mStream->mFormat == FORMAT_OGG) stb_vorbis_seek_start(static_cast<VorbisDecoder *>(mDecoder)->vorbis);
+        if (mFormat == FORMAT_OGG) stb_vorbis_seek_start(static_cast<VorbisDecoder *>(mDecoder)->vorbis);
         else sf_seek(static_cast<SndDecoder *>(mDecoder)->file, 0, SEEK_SET);
     }
     mVorbisFrameLength = mVorbisFrameUsed = 0; // what was decoded before is gone
@@ -406,7 +430,7 @@ Result WavStreamInstance::restart() {
 }
 
 Result WavStreamInstance::seekTo(double aSeconds, float *aScratch, uint32_t aScratchFrames) {
-    if (mStream->mFormat != FORMAT_OGG || !mDecoder)
+    if (mFormat != FORMAT_OGG || !mDecoder)
         return AudioSourceInstance::seekTo(aSeconds, aScratch, aScratchFrames);
     stb_vorbis *vorbis = static_cast<VorbisDecoder *>(mDecoder)->vorbis;
     const double target = std::floor(static_cast<double>(mSourceRate) * aSeconds);
@@ -416,8 +440,7 @@ Result WavStreamInstance::seekTo(double aSeconds, float *aScratch, uint32_t aScr
         // The next frame holds the target: decode it and skip what lies before.
         const int offset = stb_vorbis_get_sample_offset(vorbis);
         if (offset >= 0 && static_cast<uint32_t>(offset) < sample) {
-            int channels = 0;
-            mVorbisFrameLength = stb_vorbis_get_frame_float(vorbis, &channels, &mVorbisChannels);
+            mVorbisFrameLength = stb_vorbis_get_frame_float(vorbis, &mVorbisChannelCount, &mVorbisChannels);
             mVorbisFrameUsed = std::min(static_cast<int32_t>(sample - static_cast<uint32_t>(offset)), std::max(mVorbisFrameLength, 0));
             mFramesRead = static_cast<uint32_t>(offset) + static_cast<uint32_t>(mVorbisFrameUsed);
         } else {

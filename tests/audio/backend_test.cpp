@@ -6,8 +6,12 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <cmath>
+#include <limits>
+#include <thread>
 #include <vector>
 
 using namespace Murmel;
@@ -57,6 +61,28 @@ TEST(Callback, SixteenBitSamplesTruncateTowardZero) {
     EXPECT_GT(s, 0);
 }
 
+// The conversion is exact: trunc(x * 32767) of the float's value, which the
+// float product rounds wrongly next to many steps. NaN gives 0, and values
+// past the ends give the ends.
+TEST(Callback, SixteenBitConversionIsExactAndTotal) {
+    int floatProductWrong = 0;
+    for (int step = 1; step <= 32767; ++step) {
+        const float at = static_cast<float>(step) / 32767.0f;
+        for (const float x : {std::nextafter(at, 0.0f), at, std::nextafter(at, 2.0f)}) {
+            // The exact product of a float and 32767 fits a double.
+            const double exact = static_cast<double>(x) * 32767.0;
+            const auto expected = static_cast<int16_t>(exact >= 32767.0 ? 32767 : static_cast<int>(exact));
+            ASSERT_EQ(sdlSampleToS16(x), expected) << x;
+            ASSERT_EQ(sdlSampleToS16(-x), -expected) << -x;
+            if (static_cast<int16_t>(x * 32767.0f) != expected) ++floatProductWrong;
+        }
+    }
+    EXPECT_GT(floatProductWrong, 0); // so the cases above can tell the two apart
+    EXPECT_EQ(sdlSampleToS16(std::nanf("")), 0);
+    EXPECT_EQ(sdlSampleToS16(1.5f), 32767);
+    EXPECT_EQ(sdlSampleToS16(-std::numeric_limits<float>::infinity()), -32767);
+}
+
 TEST(Callback, NoBuffersGiveSilence) {
     Engine engine; // never set up
     std::vector<uint8_t> out(1024, 0x55);
@@ -84,5 +110,29 @@ TEST(Start, MissingLibraryRunsSilentThenTheRealOneLoadsOnce) {
     EXPECT_EQ(sdlLibraryLoads(), loads + 1);
     engine.shutdown();
     SDL_Quit();
+}
+} // namespace
+
+namespace {
+// Shutting down while SDL's audio thread mixes: the shutdown waits for the
+// block in progress and reads the engine's lock state under the lock (run
+// under ThreadSanitizer by the test command).
+TEST(Concurrency, ShutdownWhileTheDeviceMixes) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    Engine engine;
+    TestSource source(2);
+    source.mSourceFlags = FLAG_LOOPING;
+    source.frames = 5000;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(engine.start(44100, 256), ResultOk);
+        engine.play(source, 0.5f);
+        const int before = TestSource::reads; // the mixer has read from the voice
+        for (int i = 0; i < 200 && TestSource::reads == before; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        engine.shutdown();
+        EXPECT_EQ(engine.mMixerMutex, nullptr);
+        EXPECT_FALSE(engine.mInsideAudioThreadMutex);
+    }
+    EXPECT_EQ(TestSource::liveInstances.load(), 0);
 }
 } // namespace

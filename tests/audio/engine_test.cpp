@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <memory>
 #include <set>
@@ -241,6 +242,30 @@ TEST(VoiceOps, SetVolumeWithHandleZeroTakesTheLockAndChangesNothing) {
     EXPECT_FALSE(engine->mInsideAudioThreadMutex);
     EXPECT_EQ(engine->mVoices[0]->mRequestedVolume, 0.25f);
     engine->shutdown();
+}
+
+// A NaN volume would make the whole mix NaN: it is refused and the volume
+// stays. play takes the source's default for a NaN (as for a negative)
+// volume, and centres a NaN pan.
+TEST(VoiceOps, NanVolumesAndPansNeverReachTheMix) {
+    auto engine = offlineEngine();
+    TestSource source;
+    source.mDefaultVolume = 0.75f;
+    const VoiceHandle h = engine->play(source, 0.5f);
+    EXPECT_EQ(engine->setVolume(h, std::nanf("")), BadArgument);
+    EXPECT_EQ(engine->mVoices[0]->mRequestedVolume, 0.5f);
+    EXPECT_EQ(engine->setVolume(h, 0.25f), ResultOk);
+    EXPECT_EQ(engine->mVoices[0]->mRequestedVolume, 0.25f);
+    engine->play(source, std::nanf(""), std::nanf(""));
+    engine->play(source, -1.0f, 1.0f);
+    EXPECT_EQ(engine->mVoices[1]->mRequestedVolume, 0.75f);
+    EXPECT_EQ(engine->mVoices[1]->mSpeakerGain[0], 0.70710677f);
+    EXPECT_EQ(engine->mVoices[1]->mSpeakerGain[1], 0.70710677f);
+    EXPECT_EQ(engine->mVoices[2]->mRequestedVolume, 0.75f); // negative: the default too
+    EXPECT_NEAR(engine->mVoices[2]->mSpeakerGain[0], 0.0f, 1e-7f); // full right
+    EXPECT_EQ(engine->mVoices[2]->mSpeakerGain[1], 1.0f);
+    engine->mixBlock(2048, 2048);
+    for (uint32_t i = 0; i < 2 * 2048; ++i) ASSERT_FALSE(std::isnan(engine->mMixScratch.data[i])) << i;
 }
 
 TEST(VoiceOpsDeathTest, SlotOutOfRangeStopsWithTheAssertionReport) {

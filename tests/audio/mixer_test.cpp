@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -153,6 +154,23 @@ TEST(Clipper, RoundOffCurveAndPostClipScale) {
     EXPECT_EQ(out[3], 0.0f);
     EXPECT_NEAR(out[4], 0.9862875f * 0.95f, 1e-6f); // the curve meets its limit
     EXPECT_NEAR(out[stride + 0], out[0], 0.0f);     // the second channel too
+}
+
+// A NaN (a float file can hold one) becomes silence, never a NaN sample for
+// the device; infinities take the limits.
+TEST(Clipper, NanIsSilencedAndInfinitiesClip) {
+    auto e = offlineEngine();
+    const float inputs[4] = {std::nanf(""), std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(), 0.5f};
+    for (uint32_t i = 0; i < 32; ++i) e->mBusBuffer.data[i] = inputs[i % 4];
+    e->clipOutput(e->mBusBuffer, e->mMixScratch, 16, 1.0f, 1.0f);
+    for (uint32_t c = 0; c < 2; ++c) {
+        const float *out = e->mMixScratch.data + 16 * c;
+        EXPECT_EQ(out[0], 0.0f);
+        EXPECT_EQ(out[1], 0.9862875f * 0.95f);
+        EXPECT_EQ(out[2], -0.9862875f * 0.95f);
+        EXPECT_EQ(out[3], (0.87f * 0.5f - 0.1f * (0.5f * 0.5f * 0.5f)) * 0.95f);
+    }
 }
 
 TEST(MixBlock, SilenceBeforeAnyVoiceAndTooLargeRequestsAreCut) {

@@ -7,10 +7,13 @@
 #define STB_VORBIS_HEADER_ONLY
 #include <stb/stb_vorbis.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -236,6 +239,120 @@ TEST_F(Streams, ALoopingVorbisStreamRestartsInTheSameBlockWithoutAGap) {
     EXPECT_EQ(engine.mVoices[0]->mLoopsDone, 2u);
 }
 
+// ---- safety: reloads, replaced files, large headers ----
+
+std::vector<uint8_t> fileBytes(const std::string &aPath) {
+    std::ifstream in(aPath, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Reads n frames of an instance in 512-frame blocks, channel 0 then 1.
+std::vector<std::vector<float>> readSome(AudioSourceInstance &aInstance, uint32_t aFrames) {
+    std::vector<std::vector<float>> channels(aInstance.mChannelCount);
+    float block[512 * 8];
+    for (uint32_t done = 0, n; done < aFrames && (n = aInstance.readFrames(block, 512, 512)) > 0; done += n)
+        for (uint32_t k = 0; k < aInstance.mChannelCount; ++k)
+            channels[k].insert(channels[k].end(), block + k * 512, block + k * 512 + n);
+    return channels;
+}
+
+// A running instance keeps what it was made with: its format, its length,
+// its share of a memory image, and its caller file, which it never deletes.
+TEST_F(Streams, ReloadingAStreamNeverTouchesItsRunningInstances) {
+    const std::string wav = write("reload.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 44100, 3000);
+    const std::string ogg = write("reload.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 22050, 9000);
+
+    // A WAV instance outlives a reload of its stream as Ogg: it reads on as a
+    // WAV, ends at the WAV's length, and closes its decoder as one.
+    WavStream s;
+    ASSERT_EQ(s.loadFile(wav.c_str()), ResultOk);
+    std::unique_ptr<AudioSourceInstance> running(s.makeInstance());
+    running->initFromSource(s, 0);
+    ASSERT_EQ(s.loadFile(ogg.c_str()), ResultOk);
+    auto frames = readSome(*running, 5000);
+    ASSERT_EQ(frames[0].size(), 3000u);
+    EXPECT_EQ(frames[1][2999], tone(2999, 1));
+    EXPECT_TRUE(running->isFinished());
+    running.reset();
+
+    // A memory image freed by a reload stays alive for the instance that reads it.
+    const std::vector<uint8_t> first = fileBytes(wav), second = fileBytes(ogg);
+    ASSERT_EQ(s.loadMemory(first.data(), static_cast<uint32_t>(first.size())), ResultOk);
+    running.reset(s.makeInstance());
+    running->initFromSource(s, 0);
+    ASSERT_EQ(s.loadMemory(second.data(), static_cast<uint32_t>(second.size())), ResultOk);
+    frames = readSome(*running, 3000);
+    ASSERT_EQ(frames[0].size(), 3000u);
+    for (uint32_t i = 0; i < 3000; i += 97) ASSERT_EQ(frames[0][i], tone(i, 0)) << i;
+    running.reset();
+
+    // The caller's file is never deleted by an instance, even after the stream
+    // forgot it.
+    struct Watched : DiskFile {
+        bool *deleted;
+        explicit Watched(bool *aDeleted) : deleted(aDeleted) {}
+        ~Watched() override { *deleted = true; }
+    };
+    bool deleted = false;
+    auto *callerFile = new Watched(&deleted);
+    ASSERT_EQ(callerFile->open(wav.c_str()), ResultOk);
+    ASSERT_EQ(s.loadCallerFile(callerFile), ResultOk);
+    running.reset(s.makeInstance());
+    running->initFromSource(s, 0);
+    ASSERT_EQ(s.loadFile(ogg.c_str()), ResultOk);
+    running.reset();
+    EXPECT_FALSE(deleted);
+    delete callerFile;
+}
+
+// A file replaced on disk between load and play by one with fewer channels:
+// the missing channels are silent, Vorbis and libsndfile alike.
+TEST_F(Streams, AFileWithFewerChannelsThanLoadedGivesSilenceForTheRest) {
+    for (const int format : {SF_FORMAT_OGG | SF_FORMAT_VORBIS, SF_FORMAT_WAV | SF_FORMAT_FLOAT}) {
+        const bool vorbis = format & SF_FORMAT_OGG;
+        const char *name = vorbis ? "swap.ogg" : "swap.wav";
+        const std::string path = write(name, format, 2, 44100, 4000);
+        WavStream s;
+        ASSERT_EQ(s.loadFile(path.c_str()), ResultOk);
+        ASSERT_EQ(s.mChannelCount, 2u);
+        write(name, format, 1, 44100, 4000); // replaced, now mono
+        std::unique_ptr<AudioSourceInstance> instance(s.makeInstance());
+        instance->initFromSource(s, 0);
+        const auto frames = readSome(*instance, 4000); // many blocks: packets left over between reads
+        ASSERT_GE(frames[0].size(), 3000u) << name;
+        for (size_t i = 0; i < frames[1].size(); ++i) ASSERT_EQ(frames[1][i], 0.0f) << name << " frame " << i;
+        if (!vorbis) {
+            for (uint32_t i = 0; i < 4000; i += 101) ASSERT_EQ(frames[0][i], tone(i, 0)) << i;
+        }
+    }
+}
+
+// Cover art makes comment headers of megabytes: such a file plays.
+TEST_F(Streams, AnOggFileWithALargeCommentPacketPlays) {
+    const std::string path = (dir / "cover.ogg").string();
+    SF_INFO info{};
+    info.channels = 1;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const std::string art(3u << 20, 'c'); // 3 MiB
+    ASSERT_EQ(sf_set_string(f, SF_STR_COMMENT, art.c_str()), 0);
+    std::vector<float> data(20000);
+    for (uint32_t i = 0; i < 20000; ++i) data[i] = tone(i, 0);
+    sf_writef_float(f, data.data(), 20000);
+    sf_close(f);
+
+    WavStream s;
+    ASSERT_EQ(s.loadFile(path.c_str()), ResultOk);
+    EXPECT_EQ(s.mFrameCount, 20000u);
+    const auto frames = readAll(s);
+    const std::vector<float> whole = decodeVorbis(path)[0];
+    ASSERT_EQ(frames[0].size(), 20000u);
+    ASSERT_GE(whole.size(), 20000u);
+    EXPECT_TRUE(std::equal(frames[0].begin(), frames[0].end(), whole.begin()));
+}
+
 TEST_F(Streams, TheDemosMusicLoopsSeamlessly) {
     for (const char *name : {"assets/vrom2022_melo.ogg", "assets/vrom2022_space.ogg"}) {
         WavStream s;
@@ -265,5 +382,77 @@ TEST_F(Streams, TheDemosMusicLoopsSeamlessly) {
         EXPECT_LT(seam, biggest * 0.5f) << name;
         EXPECT_EQ(voice->mLoopsDone, 1u);
     }
+}
+} // namespace
+
+namespace {
+// The mixing thread reads its stream instances while the main thread reloads
+// their streams (disk file, memory image, other format), stops them and plays
+// them again. What the mixer produced must be sound, never NaN; this is also
+// run under ThreadSanitizer by the test command, which reports any access to
+// shared state outside the mixer lock.
+TEST(Concurrency, ReloadingAndStoppingStreamsWhileTheyMix) {
+    const fs::path dir = fs::temp_directory_path() / ("murmel_reload_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    auto writeTone = [&](const char *name, int format, int channels) {
+        const std::string path = (dir / name).string();
+        SF_INFO info{};
+        info.channels = channels;
+        info.samplerate = 44100;
+        info.format = format;
+        SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+        std::vector<float> data(8000 * static_cast<size_t>(channels));
+        for (size_t i = 0; i < data.size(); ++i) data[i] = 0.4f * static_cast<float>(std::sin(0.05 * static_cast<double>(i)));
+        sf_writef_float(f, data.data(), 8000);
+        sf_close(f);
+        return path;
+    };
+    const std::string ogg = writeTone("r.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 2);
+    const std::string wav = writeTone("r.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1);
+    std::ifstream in(ogg, std::ios::binary);
+    const std::vector<uint8_t> oggBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+    Engine engine;
+    engine.mMixerMutex = new platform::Mutex;
+    engine.finishBackendSetup(44100, 512, 1, 2);
+    WavStream stream;
+    ASSERT_EQ(stream.loadFile(ogg.c_str()), ResultOk);
+    stream.mSourceFlags |= FLAG_LOOPING;
+    std::atomic<bool> stop{false};
+    std::atomic<int> blocks{0}, audible{0}, nans{0};
+    std::thread mixer([&] {
+        while (!stop) {
+            engine.mixBlock(512, 512);
+            float peak = 0;
+            for (uint32_t i = 0; i < 1024; ++i) {
+                const float x = engine.mMixScratch.data[i];
+                if (std::isnan(x)) ++nans;
+                peak = std::max(peak, std::fabs(x));
+            }
+            if (peak > 0.01f) ++audible;
+            ++blocks;
+        }
+    });
+    for (int i = 0; i < 60; ++i) {
+        const VoiceHandle h = engine.play(stream, 0.5f);
+        const int seen = blocks;
+        while (blocks < seen + 2) std::this_thread::yield(); // it mixes the new voice
+        switch (i % 3) {
+        case 0: ASSERT_EQ(stream.loadFile(wav.c_str()), ResultOk); break;
+        case 1: ASSERT_EQ(stream.loadMemory(oggBytes.data(), static_cast<uint32_t>(oggBytes.size())), ResultOk); break;
+        default: ASSERT_EQ(stream.loadFile(ogg.c_str()), ResultOk); break;
+        }
+        engine.setVolume(h, 0.25f);
+        if (i % 4 == 3) stream.stopInstances();
+    }
+    const int seen = blocks;
+    while (blocks < seen + 4) std::this_thread::yield();
+    stop = true;
+    mixer.join();
+    engine.stopAllVoices();
+    engine.shutdown();
+    fs::remove_all(dir);
+    EXPECT_EQ(nans.load(), 0);
+    EXPECT_GT(audible.load(), 60); // the voices it was handed were heard
 }
 } // namespace

@@ -20,13 +20,16 @@ protected:
         GlTest::SetUpTestSuite();
         demo.window = testWindow();
         demo.width = 64;
-        demo.height = 64;
+        demo.height = 36;
+        clearBoxes();
         initDemo();
+        startupBoxes = capturedBoxes(); // SetUp clears them before each test
     }
+    static inline std::vector<CapturedBox> startupBoxes;
 };
 
 TEST_F(Show, StartUpBuildsTheGridMeshesProgramsAndFont) {
-    EXPECT_TRUE(capturedBoxes().empty());
+    EXPECT_TRUE(startupBoxes.empty()) << startupBoxes.front().caption << ": " << startupBoxes.front().text;
     ASSERT_NE(demo.cubeMesh, nullptr);
     EXPECT_EQ(demo.cubeMesh->instanceCount, 262144);
     const st::Vertexbuffer::Attribarray *grid = demo.cubeMesh->attribs;
@@ -67,31 +70,72 @@ TEST_F(Show, FontSheetHasEveryGlyphOfTheScrollText) {
     }
 }
 
-std::vector<uint8_t> readFrame() {
-    std::vector<uint8_t> px(64 * 64 * 4);
-    glReadBuffer(GL_BACK);
-    glReadPixels(0, 0, 64, 64, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
-    return px;
-}
+// A 64 x 36 framebuffer of our own that frames are drawn into: the window's
+// back buffer is undefined after renderPasses swaps it, this one is not.
+struct Offscreen {
+    GLuint fbo = 0, colour = 0, depth = 0;
+    Offscreen() {
+        glGenFramebuffers(1, &fbo);
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+        glGenRenderbuffers(1, &colour);
+        glBindRenderbuffer(GL_RENDERBUFFER, colour);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, 64, 36);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+        glGenRenderbuffers(1, &depth);
+        glBindRenderbuffer(GL_RENDERBUFFER, depth);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, 64, 36);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+        glViewport(0, 0, 64, 36);
+    }
+    ~Offscreen() {
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glDeleteRenderbuffers(1, &colour);
+        glDeleteRenderbuffers(1, &depth);
+        glDeleteFramebuffers(1, &fbo);
+    }
+    bool complete() const { return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE; }
+    std::vector<uint8_t> read() const {
+        std::vector<uint8_t> px(64 * 36 * 4);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+        glReadPixels(0, 0, 64, 36, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+        return px;
+    }
+};
 
 TEST_F(Show, AGridWrittenByHandShowsUpAsCubes) {
-    glViewport(0, 0, 64, 64);
+    Offscreen target;
+    ASSERT_TRUE(target.complete());
     std::memset(demo.voxels, 0, GRID_CELLS * sizeof(float));
     demo.cubeMesh->upload();
     renderPasses(0, 0.5f); // first frame: culling and depth test come on here
     renderPasses(0, 0.5f);
-    glFinish();
-    // Back buffer after the swap is undefined: draw once more without the swap.
-    std::vector<uint8_t> empty = readFrame();
+    std::vector<uint8_t> empty = target.read();
     for (int z = 24; z < 40; ++z)
         for (int y = 24; y < 40; ++y)
             for (int x = 24; x < 40; ++x) demo.voxels[gridIndex(x, y, z)] = 7.0f;
     demo.cubeMesh->upload();
     renderPasses(0, 0.5f);
-    std::vector<uint8_t> full = readFrame();
-    int changed = 0;
-    for (size_t i = 0; i < full.size(); i += 4) changed += full[i] != empty[i] || full[i + 2] != empty[i + 2];
-    EXPECT_GT(changed, 64 * 64 / 20) << "a 16-cube block should cover part of the view";
+    std::vector<uint8_t> full = target.read();
+    // At T = 0 the clear colour is black and no box flies yet: every lit pixel
+    // is a cube. The 16-cell block (22 units across) seen from about 110 units
+    // with a 45-degree field of view is some 9 of the 36 rows high and as
+    // wide, near the middle of the picture.
+    int lit = 0, sumX = 0, sumY = 0;
+    for (int y = 0; y < 36; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const uint8_t *p = &full[static_cast<size_t>(y * 64 + x) * 4];
+            if (p[0] + p[1] + p[2] <= 30) continue;
+            ++lit;
+            sumX += x;
+            sumY += y;
+        }
+    for (size_t i = 0; i < empty.size(); i += 4) ASSERT_EQ(empty[i] + empty[i + 1] + empty[i + 2], 0) << i / 4;
+    EXPECT_GT(lit, 60) << "a 16-cube block should cover part of the view";
+    EXPECT_LT(lit, 250);
+    if (lit > 0) {
+        EXPECT_NEAR(sumX / lit, 32, 6);
+        EXPECT_NEAR(sumY / lit, 18, 6);
+    }
     EXPECT_TRUE(capturedBoxes().empty());
     GLint program = -1, vao = -1, active = 0;
     glGetIntegerv(GL_CURRENT_PROGRAM, &program);
@@ -103,6 +147,7 @@ TEST_F(Show, AGridWrittenByHandShowsUpAsCubes) {
     GLint viewport[4];
     glGetIntegerv(GL_VIEWPORT, viewport);
     EXPECT_EQ(viewport[2], 64); // restored after the shadow pass
+    EXPECT_EQ(viewport[3], 36);
 }
 
 TEST_F(Show, WholeFramesAcrossTheScheduleRaiseNoReport) {

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# murmelrender: any file the engine reads, played offline at any device rate
+# into a WAV, with the arguments and failures a user meets.
+. "$(dirname "$0")/lib.sh"
+RENDER=${MURMELRENDER:-./build/murmelrender}
+work=$(mktemp -d)
+
+# A 16-bit mono WAV of a 997 Hz tone at 44100 Hz, 22050 frames (0.5 s).
+python3 - "$work/tone.wav" <<'PY'
+import math, struct, sys, wave
+with wave.open(sys.argv[1], 'wb') as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(44100)
+    w.writeframes(b''.join(struct.pack('<h', int(16000 * math.sin(2 * math.pi * 997 * i / 44100)))
+                           for i in range(22050)))
+PY
+
+# wav_info FILE: "format channels rate bits frames left_peak right_peak" of a
+# PCM (1) or float (3) WAV.
+wav_info() {
+    python3 - "$1" <<'PY'
+import struct, sys
+d = open(sys.argv[1], 'rb').read()
+assert d[:4] == b'RIFF' and d[8:12] == b'WAVE'
+at, fmt, data = 12, None, None
+while at + 8 <= len(d):
+    tag, size = d[at:at + 4], struct.unpack('<I', d[at + 4:at + 8])[0]
+    if tag == b'fmt ': fmt = struct.unpack('<HHIIHH', d[at + 8:at + 24])
+    if tag == b'data': data = d[at + 8:at + 8 + size]
+    at += 8 + size + (size & 1)
+kind, channels, rate, _, align, bits = fmt
+code = '<%d%s' % (len(data) // (bits // 8), 'f' if kind == 3 else 'h')
+s = struct.unpack(code, data)
+scale = 1.0 if kind == 3 else 32767.0
+left = max((abs(x) for x in s[0::2]), default=0) / scale
+right = max((abs(x) for x in s[1::2]), default=0) / scale
+print(kind, channels, rate, bits, len(s) // channels, f"{left:.4f}", f"{right:.4f}")
+PY
+}
+
+"$RENDER" "$work/tone.wav" "$work/a.wav" --rate 48000 2>"$work/err"; status=$?
+check "a WAV at 48000 Hz renders (status $status)" test "$status" -eq 0
+read -r kind channels rate bits frames left right <<<"$(wav_info "$work/a.wav")"
+check "as stereo 32-bit float at 48000 Hz ($kind $channels $rate $bits)" test "$kind $channels $rate $bits" = "3 2 48000 32"
+# 22050 source frames at 44100 Hz last 24000 output frames, and one more
+# reaches the last source frame.
+check "until the source's end: 24001 frames ($frames)" test "$frames" -eq 24001
+check "centred: both sides alike ($left, $right)" test "$left" = "$right"
+check "and audible" python3 -c "import sys; sys.exit(not $left > 0.2)"
+check "no partial file is left" test ! -e "$work/a.wav.partial"
+
+"$RENDER" "$work/tone.wav" "$work/b.wav" --rate 48000 2>/dev/null
+check "two renders are byte-identical" cmp -s "$work/a.wav" "$work/b.wav"
+
+"$RENDER" "$work/tone.wav" "$work/c.wav" --rate 22050 --s16 --pan -1 --volume 0.5 --speed 2 2>/dev/null
+read -r kind channels rate bits frames left right <<<"$(wav_info "$work/c.wav")"
+check "--s16 gives 16-bit PCM at 22050 Hz ($kind $bits $rate)" test "$kind $bits $rate" = "1 16 22050"
+check "--speed 2 at 22050 Hz plays four source frames a frame (5514 frames: $frames)" test "$frames" -eq 5514
+check "--pan -1 leaves the right side silent ($right)" test "$right" = 0.0000
+check "--volume 0.5 is quieter than 1 ($left < $(wav_info "$work/a.wav" | cut -d' ' -f6))" \
+    python3 -c "import sys; sys.exit(not $left < 0.75 * $(wav_info "$work/a.wav" | cut -d' ' -f6))"
+
+"$RENDER" "$work/tone.wav" "$work/d.wav" --loop --seconds 2 --rate 96000 2>/dev/null
+read -r kind channels rate bits frames left right <<<"$(wav_info "$work/d.wav")"
+check "--loop --seconds 2 at 96000 Hz gives 192000 frames ($frames)" test "$frames" -eq 192000
+
+"$RENDER" "$work/missing.ogg" "$work/e.wav" 2>"$work/err"; status=$?
+check "a missing file gives status 1 (got $status)" test "$status" -eq 1
+check "  and names FileMissing ($(cat "$work/err"))" grep -q "FileMissing" "$work/err"
+head -c 3000 /dev/urandom >"$work/noise.ogg"
+"$RENDER" "$work/noise.ogg" "$work/e.wav" 2>"$work/err"; status=$?
+check "a file the engine refuses gives status 1 (got $status)" test "$status" -eq 1
+check "  and names FileUnreadable ($(cat "$work/err"))" grep -q "FileUnreadable" "$work/err"
+check "  and writes nothing" test ! -e "$work/e.wav"
+
+for args in "" "$work/tone.wav" "$work/tone.wav $work/f.wav --rate 10" "$work/tone.wav $work/f.wav --loop" \
+            "$work/tone.wav $work/f.wav --speed 0" "$work/tone.wav $work/f.wav --pan 2" \
+            "$work/tone.wav $work/f.wav --volume nan" "$work/tone.wav $work/f.wav --bogus" \
+            "$work/tone.wav $work/f.wav extra"; do
+    # shellcheck disable=SC2086
+    "$RENDER" $args >/dev/null 2>"$work/err"; status=$?
+    check "'${args//$work\//}' is refused with status 2 (got $status)" test "$status" -eq 2
+    check "  with a usage line" grep -q "^usage: murmelrender" "$work/err"
+done
+
+rm -rf "$work"
+finish
