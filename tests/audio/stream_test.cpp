@@ -239,6 +239,24 @@ TEST_F(Streams, ALoopingVorbisStreamRestartsInTheSameBlockWithoutAGap) {
     EXPECT_EQ(engine.mVoices[0]->mLoopsDone, 2u);
 }
 
+// More than 8 channels: the first 8 play, each with its own samples.
+// libsndfile finding another container than the tag promises is refused.
+TEST_F(Streams, TenChannelsPlayTheirFirstEightAndForeignContainersAreRefused) {
+    WavStream s;
+    ASSERT_EQ(s.loadFile(write("ten.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 10, 44100, 3000).c_str()), ResultOk);
+    EXPECT_EQ(s.mChannelCount, 8u);
+    const auto frames = readAll(s);
+    ASSERT_EQ(frames.size(), 8u);
+    for (uint32_t k = 0; k < 8; ++k) {
+        ASSERT_EQ(frames[k].size(), 3000u);
+        for (uint32_t i = 0; i < 3000; i += 37) ASSERT_EQ(frames[k][i], tone(i, k)) << "channel " << k << " frame " << i;
+    }
+    // An AIFF file has no tag of ours, so it is tried as MP3, and libsndfile
+    // reading it as AIFF is not MP3.
+    EXPECT_EQ(s.loadFile(write("a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 1, 44100, 1000).c_str()), FileUnreadable);
+    EXPECT_EQ(s.loadFile(write("a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 1, 44100, 1000).c_str()), FileUnreadable);
+}
+
 // ---- safety: reloads, replaced files, large headers ----
 
 std::vector<uint8_t> fileBytes(const std::string &aPath) {
