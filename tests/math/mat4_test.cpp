@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -65,6 +66,53 @@ TEST(Mat4Rotate, QuarterTurnAboutZSendsXToY) {
     for (int i = 12; i < 15; ++i) EXPECT_EQ(out[i], 0.0f);
 }
 
+// (R v) for a column-major matrix and a 3-vector with w = 0.
+void applyTo(const float *m, const float (&v)[3], float (&out)[3]) {
+    for (int r = 0; r < 3; ++r) out[r] = m[r] * v[0] + m[4 + r] * v[1] + m[8 + r] * v[2];
+}
+
+TEST(Mat4Rotate, QuarterTurnsAboutXAndYFollowTheRightHand) {
+    float id[16], out[16], v[3];
+    mat4_identity(id);
+    const float angle = static_cast<float>(M_PI / 2);
+    const float xAxis[3] = {3, 0, 0}, yAxis[3] = {0, 0.5f, 0};
+    mat4_rotate(out, id, angle, xAxis); // y to z, z to -y
+    applyTo(out, {0, 1, 0}, v);
+    EXPECT_NEAR(v[0], 0, 1e-6f);
+    EXPECT_NEAR(v[1], 0, 1e-6f);
+    EXPECT_NEAR(v[2], 1, 1e-6f);
+    applyTo(out, {0, 0, 1}, v);
+    EXPECT_NEAR(v[1], -1, 1e-6f);
+    mat4_rotate(out, id, angle, yAxis); // z to x, x to -z
+    applyTo(out, {0, 0, 1}, v);
+    EXPECT_NEAR(v[0], 1, 1e-6f);
+    EXPECT_NEAR(v[2], 0, 1e-6f);
+    applyTo(out, {1, 0, 0}, v);
+    EXPECT_NEAR(v[0], 0, 1e-6f);
+    EXPECT_NEAR(v[2], -1, 1e-6f);
+}
+
+// Any axis: the matrix turns vectors as Rodrigues' formula does,
+// v cos a + (k x v) sin a + k (k . v)(1 - cos a), computed here in double.
+TEST(Mat4Rotate, AnyAxisTurnsVectorsAsRodriguesFormulaDoes) {
+    float id[16], out[16];
+    mat4_identity(id);
+    const float axis[3] = {1, -2, 0.5f};
+    const double len = std::sqrt(1.0 + 4.0 + 0.25), k[3] = {1 / len, -2 / len, 0.5 / len};
+    for (const float angle : {0.3f, -1.1f, 2.5f}) {
+        mat4_rotate(out, id, angle, axis);
+        for (const auto &v : {std::array<float, 3>{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0.3f, -0.7f, 2}}) {
+            const double c = std::cos(angle), s = std::sin(angle);
+            const double dot = k[0] * v[0] + k[1] * v[1] + k[2] * v[2];
+            const double cross[3] = {k[1] * v[2] - k[2] * v[1], k[2] * v[0] - k[0] * v[2], k[0] * v[1] - k[1] * v[0]};
+            float got[3];
+            applyTo(out, {v[0], v[1], v[2]}, got);
+            for (int r = 0; r < 3; ++r)
+                EXPECT_NEAR(got[r], v[r] * c + cross[r] * s + k[r] * dot * (1 - c), 1e-5) << "angle " << angle << " row " << r;
+        }
+    }
+}
+
 TEST(Mat4Rotate, KeepsTheTranslationColumnOfM) {
     float m[16], out[16];
     mat4_translation(m, 4, 5, 6);
@@ -106,5 +154,33 @@ TEST(Setlight, IdentityProjectionGivesBiasTimesView) {
     expectMatrix(map.projection, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
     expectMatrix(map.view, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, -5, 1});
     expectMatrix(map.shadowmatrix, {0.5f, 0, 0, 0, 0, 0.5f, 0, 0, 0, 0, 0.5f, 0, 0.5f, 0.5f, -2, 1});
+}
+// The shadow matrix takes a world point to the light's texture space:
+// B x P x V, projection after view. A point of the light's own axis lands in
+// the middle of the map; one off the axis lands where the perspective puts it.
+TEST(Setlight, ShadowMatrixProjectsAfterTheView) {
+    st::Shadowmap map;
+    float p[16];
+    mat4_perspective(p, 1.0f, 1.0f); // 90 degrees
+    const float eye[3] = {0, 0, 10}, center[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+    map.setlight(eye, center, up, p);
+    auto toTexture = [&](float x, float y, float z, float (&t)[3]) {
+        float h[4];
+        for (int r = 0; r < 4; ++r)
+            h[r] = map.shadowmatrix[r] * x + map.shadowmatrix[4 + r] * y + map.shadowmatrix[8 + r] * z + map.shadowmatrix[12 + r];
+        for (int r = 0; r < 3; ++r) t[r] = h[r] / h[3];
+    };
+    float t[3];
+    toTexture(0, 0, 0, t);
+    EXPECT_NEAR(t[0], 0.5f, 1e-6f);
+    EXPECT_NEAR(t[1], 0.5f, 1e-6f);
+    // 10 units from the light: NDC depth (1001 * 10 - 2000) / (999 * 10).
+    const double depth = 0.5 * ((1001.0 * 10 - 2000) / (999.0 * 10)) + 0.5;
+    EXPECT_NEAR(t[2], depth, 1e-5);
+    toTexture(2, 1, 0, t); // x / 10 and y / 10 in NDC
+    EXPECT_NEAR(t[0], 0.6f, 1e-6f);
+    EXPECT_NEAR(t[1], 0.55f, 1e-6f);
+    toTexture(0, 0, 5, t); // 5 units from the light: nearer, so smaller depth
+    EXPECT_LT(t[2], depth);
 }
 } // namespace

@@ -129,6 +129,26 @@ TEST_F(Boxes, CountsExtentsAndArraysAtLocationsOneTwoThree) {
     }
 }
 
+// Every corner of every face, as signs of the half extents: with the fixed
+// texture coordinates (0,0) (1,0) (0,1) (1,1) per face, this is what decides
+// which way up each face's texture shows.
+TEST_F(Boxes, EveryVertexSitsAtItsCornerSoEachFaceIsTexturedTheRightWayUp) {
+    const char *corners[24] = {
+        "-++", "+++", "--+", "+-+", // +z
+        "+-+", "--+", "+--", "---", // -y
+        "---", "+--", "-+-", "++-", // -z
+        "++-", "-+-", "+++", "-++", // +y
+        "-++", "--+", "-+-", "---", // -x
+        "+--", "+-+", "++-", "+++", // +x
+    };
+    std::unique_ptr<st::Vertexbuffer> box(st::makeBox(1, 2, 3));
+    const float *p = box->attribData(1);
+    const float half[3] = {1, 2, 3};
+    for (int v = 0; v < 24; ++v)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(p[3 * v + c], corners[v][c] == '+' ? half[c] : -half[c]) << "vertex " << v << " axis " << c;
+}
+
 TEST_F(Boxes, EveryTriangleIsCounterClockwiseFromOutside) {
     std::unique_ptr<st::Vertexbuffer> box(st::makeBox(1, 2, 3));
     const float *p = box->attribData(1);
