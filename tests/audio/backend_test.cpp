@@ -117,7 +117,7 @@ namespace {
 // Shutting down while SDL's audio thread mixes: the shutdown waits for the
 // block in progress and reads the engine's lock state under the lock (run
 // under ThreadSanitizer by the test command).
-TEST(Concurrency, ShutdownWhileTheDeviceMixes) {
+TEST(Start, ShutdownWhileTheDeviceMixes) { // after the first start, which looks the library up
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     Engine engine;
     TestSource source(2);

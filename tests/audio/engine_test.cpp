@@ -104,11 +104,22 @@ TEST(Buffers, ScratchSizeAndAlignment) {
     EXPECT_EQ(engine->mMasterVolume, 1.0f);
 }
 
-TEST(Lifecycle, ShutdownOfANeverStartedEngineIsHarmless) {
+TEST(Lifecycle, ShutdownStopsTheVoicesDestroysTheMutexAndMayBeRepeated) {
     Engine engine;
+    engine.shutdown(); // never started: harmless
+    EXPECT_EQ(engine.mixBlock(2048, 2048), 0u); // no buffers: nothing mixed
+    engine.mMixerMutex = new platform::Mutex; // as start makes it
+    engine.finishBackendSetup(44100, 2048, 1, 2);
+    TestSource source;
+    engine.play(source, 1.0f);
+    engine.play(source, 1.0f);
+    EXPECT_EQ(TestSource::liveInstances.load(), 2);
     engine.shutdown();
     EXPECT_EQ(engine.mMixerMutex, nullptr);
-    EXPECT_EQ(engine.mixBlock(2048, 2048), 0u); // no buffers: nothing mixed
+    EXPECT_EQ(TestSource::liveInstances.load(), 0);
+    EXPECT_FALSE(engine.mInsideAudioThreadMutex);
+    engine.shutdown(); // twice: harmless
+    EXPECT_EQ(engine.mMixerMutex, nullptr);
 }
 
 // ---- active voices -------------------------------------------------------------------------
@@ -296,10 +307,17 @@ TEST(Concurrency, MixingThreadAgainstPlaysVolumesAndStops) {
     looping.frames = 3000;
     shortOne.frames = 700;
     std::atomic<bool> stop{false};
-    std::atomic<int> blocks{0};
+    std::atomic<int> blocks{0}, badSamples{0}, audibleBlocks{0};
     std::thread mixer([&] {
         while (!stop) {
             engine.mixBlock(512, 512);
+            float peak = 0;
+            for (uint32_t i = 0; i < 1024; ++i) {
+                const float x = engine.mMixScratch.data[i];
+                if (!(std::fabs(x) <= 0.9862875f * 0.95f)) ++badSamples;
+                peak = std::max(peak, std::fabs(x));
+            }
+            if (peak > 0.001f) ++audibleBlocks;
             ++blocks;
         }
     });
@@ -313,8 +331,15 @@ TEST(Concurrency, MixingThreadAgainstPlaysVolumesAndStops) {
     while (blocks < 20) std::this_thread::yield();
     stop = true;
     mixer.join();
+    // What the mixing thread produced was sound: finite, within the clipper's
+    // ceiling, and audible in some blocks. (Races themselves are for the
+    // ThreadSanitizer run of this test in the test command to find.)
+    EXPECT_EQ(badSamples.load(), 0);
+    EXPECT_GT(audibleBlocks.load(), 0);
     engine.stopAllVoices();
     EXPECT_EQ(TestSource::liveInstances.load(), 0);
+    engine.mixBlock(512, 512);
+    for (uint32_t i = 0; i < 1024; ++i) ASSERT_EQ(engine.mMixScratch.data[i], 0.0f) << i;
     engine.shutdown();
 }
 } // namespace

@@ -98,8 +98,11 @@ TEST_F(Streams, ProbeResults) {
     EXPECT_EQ(s.loadFile(writeBytes("garbage.bin", std::string(4000, 'x')).c_str()), FileUnreadable);
     EXPECT_EQ(s.loadFile(writeBytes("empty.wav", "").c_str()), FileUnreadable);
     EXPECT_EQ(s.loadFile(writeBytes("short.wav", "RI").c_str()), FileUnreadable);
-    // A WAV behind an MP3's place (no known tag) is not taken as WAV.
     EXPECT_EQ(s.loadMemory(nullptr, 0), BadArgument);
+    // A big-endian WAV starts "RIFX", no tag of ours, so it is tried as MP3:
+    // libsndfile finds a WAV container there, which is not what was promised.
+    EXPECT_EQ(s.loadFile(write("big.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16 | SF_ENDIAN_BIG, 1, 44100, 1000).c_str()),
+              FileUnreadable);
 }
 
 TEST_F(Streams, FourFormatsLoadWithTheirShape) {

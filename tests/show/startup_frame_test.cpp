@@ -150,14 +150,47 @@ TEST_F(Show, AGridWrittenByHandShowsUpAsCubes) {
     EXPECT_EQ(viewport[3], 36);
 }
 
+// The frame's own timeline, in its order: the music volumes (melody first),
+// the scene, the wipe, then the scroll text (so the wipe never cuts it), then
+// the upload of the whole grid.
+TEST_F(Show, RunTimelineSetsTheVolumesThenWipesThenWritesTheTextThenUploads) {
+    startMusic();
+    const int32_t t = 30000; // the intro: no scene, the wipe at level 0 every frame
+    for (int i = 0; i < GRID_CELLS; ++i) demo.voxels[i] = 1.0f; // leftovers of a scene
+    const ShowMoment moment = runTimeline(t);
+    const TimelineStep step = timelineStep(t);
+    EXPECT_EQ(moment.t, t);
+    EXPECT_EQ(moment.mix, step.mix);
+    audioEngine.lockMixer();
+    const int32_t melo = audioEngine.voiceFromHandle(demo.meloVoice);
+    const int32_t space = audioEngine.voiceFromHandle(demo.spaceVoice);
+    ASSERT_GE(melo, 0);
+    ASSERT_GE(space, 0);
+    ASSERT_NE(step.meloVolume, step.spaceVolume);
+    EXPECT_EQ(audioEngine.mVoices[melo]->mRequestedVolume, step.meloVolume);
+    EXPECT_EQ(audioEngine.mVoices[space]->mRequestedVolume, step.spaceVolume);
+    audioEngine.unlockMixer();
+
+    int leftovers = 0, text = 0;
+    for (int i = 0; i < GRID_CELLS; ++i) {
+        leftovers += demo.voxels[i] == 1.0f;
+        text += demo.voxels[i] == 4.0f;
+    }
+    EXPECT_LE(leftovers, 1) << "the wipe at level 0 keeps at most the centre cell";
+    EXPECT_GT(text, 50) << "the text is written after the wipe";
+
+    std::vector<float> uploaded(GRID_CELLS);
+    glBindBuffer(GL_ARRAY_BUFFER, demo.cubeMesh->attribs->buffer);
+    glGetBufferSubData(GL_ARRAY_BUFFER, 0, GRID_CELLS * sizeof(float), uploaded.data());
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    EXPECT_EQ(0, std::memcmp(uploaded.data(), demo.voxels, GRID_CELLS * sizeof(float)))
+        << "the GPU holds the grid as it is after the text";
+}
+
 TEST_F(Show, WholeFramesAcrossTheScheduleRaiseNoReport) {
     for (int32_t t : {0, 20, 30000, 40001, 61000, 81000, 101000, 121000, 141000, 160000}) {
-        const TimelineStep step = timelineStep(t);
-        runScene(step.scene, t);
-        if (step.wipe) sphere_wipe(step.wipeLevel);
-        scroller_draw(t);
-        demo.cubeMesh->upload();
-        renderPasses(t, step.mix);
+        const ShowMoment now = runTimeline(t);
+        renderPasses(now.t, now.mix);
     }
     EXPECT_TRUE(capturedBoxes().empty());
 }

@@ -143,6 +143,22 @@ TEST(Frame, CameraAtTimeZero) {
     }
 }
 
+// The light: (sin(0.0014 T) 60, cos(0.000086 T) 40, cos(0.0015 T) 70, 1).
+TEST(Frame, LightPositionAtKnownTimes) {
+    float light[4];
+    lightPosition(0, light);
+    EXPECT_EQ(light[0], 0.0f);
+    EXPECT_EQ(light[1], 40.0f);
+    EXPECT_EQ(light[2], 70.0f);
+    EXPECT_EQ(light[3], 1.0f);
+    lightPosition(1000, light); // sin 1.4, cos 0.086, cos 1.5
+    EXPECT_NEAR(light[0], 59.12698f, 1e-4f);
+    EXPECT_NEAR(light[1], 39.85217f, 1e-4f);
+    EXPECT_NEAR(light[2], 4.95160f, 1e-4f);
+    lightPosition(-1000, light); // the clock never runs back, but the formula is odd in x
+    EXPECT_NEAR(light[0], -59.12698f, 1e-4f);
+}
+
 // The projection takes the shape of the letterboxed picture, so any window
 // shows the 16:9 picture unstretched inside its bars.
 TEST(Frame, ProjectionAspectIsTheDrawnPictures) {
