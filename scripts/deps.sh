@@ -14,6 +14,8 @@ packages=(
     libgl1-mesa-dri xvfb xauth xdotool x11-utils imagemagick python3 # GL and end-to-end tests
     xfonts-base                                # X core fonts: SDL's message boxes need them
     dpkg-dev file desktop-file-utils           # the .deb (dpkg-shlibdeps) and its checks
+    libdeflate-dev                             # vromcap's PNG compression
+    ffmpeg                                     # vromcap --video, and its test
 )
 
 missing=()

@@ -1,36 +1,55 @@
-// vromcap - renders any stretch of the show to PNG frames and a WAV, offline.
+// vromcap - renders any stretch of the show to PNG frames and a WAV, or to a
+// video, offline.
 //
-//   vromcap [--start T] [--frames N] [--fps F] [--size WxH] OUTDIR
+//   vromcap [--start T] [--frames N] [--fps F] [--size WxH] [--jobs J] OUTDIR
+//   vromcap [...] --video FILE.mp4       frames and sound straight to ffmpeg
+//   vromcap [...] --pipe OUTDIR          raw RGB24 frames on standard output
+//   vromcap [...] --dry-run              render and read back, write nothing
 //   vromcap --sheet FILE.png [--size WxH]
 //
 // It finds its assets as the demo does: assets/ in the working directory,
-// else beside the executable, its parent, or the installed data folder. Frame k is the frame at show
-// time T + floor(k * 750 / F) (show time runs at three quarters of real
-// time), made by the demo's own timeline and render code, in order from frame
-// 0, into an offscreen framebuffer of exactly W x H; it is written to
-// OUTDIR/frame_000000.png and on, top row first. OUTDIR/audio.wav is the
+// else beside the executable, its parent, or the installed data folder. Frame k
+// is the frame at show time T + floor(k * 750 / F) (show time runs at three
+// quarters of real time), made by the demo's own timeline and render code, in
+// order from frame 0, into an offscreen framebuffer of exactly W x H,
+// letterboxed 16:9 as the demo would show it in a W x H window; it is written
+// to OUTDIR/frame_000000.png and on, top row first. OUTDIR/audio.wav is the
 // engine's offline mix of the same span (44100 Hz, 16-bit stereo): for each
 // frame the timeline's volume calls, then that frame's share of samples. No
 // audio device is opened. The same arguments give byte-identical files on the
-// same machine and driver.
+// same machine and driver, whatever the number of jobs.
 //
-// --sheet renders one labelled picture of the intro and of the middle of each
-// of the six scene slots, each cell W x H (default 480x270).
+// Threads: the GL thread renders frame k while frame k - 1 is read back into
+// a pixel buffer object; J encoder threads (default: the number of cores)
+// turn frames into PNG files, and one writer writes them in frame order
+// (capture_pipeline.h). The sound is mixed first, on the GL thread.
 //
-// Status: 0 done, 2 bad arguments, 1 a failure while rendering or writing.
-// Files are written under a temporary name and renamed when complete.
+// --video runs ffmpeg (Debian's package ffmpeg) with the raw frames on its
+// standard input and the mixed sound as a second input, and makes FILE
+// (H.264 and AAC). --pipe writes the raw frames (W x H x 3 bytes each, top row
+// first) to standard output for any other encoder, and the sound to
+// OUTDIR/audio.wav. --sheet renders one labelled picture of the intro and of
+// the middle of each of the six scene slots, each cell W x H (default
+// 480x270).
+//
+// Status: 0 done, 2 bad arguments, 1 a failure while rendering or writing
+// (or no ffmpeg for --video). Files are written under a temporary name and
+// renamed when complete.
 #include "shell/demostate.h"
 #include "shell/lifetime.h"
 #include "shell/shell.h"
 #include "show/show.h"
 #include "audio/murmel_sdl.h"
 #include "platform/platform.h"
+#include "capture_pipeline.h"
+#include "png_encoder.h"
 #include "wav_writer.h"
 
 #include <SDL.h>
 #include <glad/gl.h>
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -40,7 +59,10 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern char **environ;
 
 namespace fs = std::filesystem;
 
@@ -54,12 +76,15 @@ struct Options {
     int64_t fps = 60;
     int32_t width = 1920, height = 1080;
     bool sizeGiven = false;
-    std::string outDir, sheet;
+    int64_t jobs = 0; // 0: the number of cores
+    bool pipe = false, dryRun = false;
+    std::string outDir, sheet, video;
 };
 
 int usage(const char *problem) {
     std::fprintf(stderr, "vromcap: %s\n"
-                         "usage: vromcap [--start T] [--frames N] [--fps F] [--size WxH] OUTDIR\n"
+                         "usage: vromcap [--start T] [--frames N] [--fps F] [--size WxH] [--jobs J] OUTDIR\n"
+                         "       vromcap [...] --video FILE.mp4 | --pipe OUTDIR | --dry-run\n"
                          "       vromcap --sheet FILE.png [--size WxH]\n", problem);
     return 2;
 }
@@ -131,12 +156,15 @@ std::vector<uint8_t> readPixels(const Target &target) {
 
 bool writePng(const fs::path &path, int32_t w, int32_t h, const std::vector<uint8_t> &rgb) {
     const fs::path temporary = path.string() + ".partial";
-    if (!stbi_write_png(temporary.c_str(), w, h, 3, rgb.data(), w * 3)) return false;
+    const std::vector<uint8_t> png = PngEncoder().encode(rgb.data(), w, h);
+    FILE *file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    if (std::fclose(file) != 0 || !written) return false;
     std::error_code error;
     fs::rename(temporary, path, error);
     return !error;
 }
-
 // ---- the sound ------------------------------------------------------------------------------
 
 // Mixes count frames of the engine into the WAV, in blocks the engine holds.
@@ -186,19 +214,120 @@ void startMusicOffline() {
     startMusic();
 }
 
-void progress(int64_t done, int64_t total, std::chrono::steady_clock::time_point began) {
+// Drawing (rendered and read back) and writing (encoded and on disk or in the
+// pipe) are counted apart: the slower one limits the capture.
+void progress(int64_t drawn, int64_t written, int64_t total, std::chrono::steady_clock::time_point began) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const int filled = static_cast<int>(30 * done / std::max<int64_t>(total, 1));
-    std::fprintf(stderr, "\r[%.*s%*s] %lld/%lld frames  %.2f fps  %.0f s left ", filled,
-                 "##############################", 30 - filled, "", static_cast<long long>(done),
-                 static_cast<long long>(total), rate, rate > 0 ? static_cast<double>(total - done) / rate : 0.0);
+    const double drawRate = seconds > 0 ? static_cast<double>(drawn) / seconds : 0;
+    const double writeRate = seconds > 0 ? static_cast<double>(written) / seconds : 0;
+    const int filled = static_cast<int>(30 * written / std::max<int64_t>(total, 1));
+    std::fprintf(stderr, "\r[%.*s%*s] %lld/%lld frames  draw %.2f fps  write %.2f fps  %.0f s left ", filled,
+                 "##############################", 30 - filled, "", static_cast<long long>(written),
+                 static_cast<long long>(total), drawRate, writeRate,
+                 writeRate > 0 ? static_cast<double>(total - written) / writeRate : 0.0);
 }
 
+int64_t frameTime(const Options &o, int64_t k) { return o.start + k * 750 / o.fps; }
+
+// The whole span's sound, first: for each frame the timeline's volume calls
+// (the same that rendering the frame makes), then that frame's share of
+// samples. The shares add up to frames / fps seconds.
+bool mixSound(const Options &o, const fs::path &path) {
+    WavWriter wav;
+    if (!wav.open(path, SAMPLE_RATE, false)) {
+        std::fprintf(stderr, "vromcap: [%s] cannot be written: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    for (int64_t k = 0; k < o.frames; ++k) {
+        const TimelineStep step = timelineStep(static_cast<int32_t>(frameTime(o, k)));
+        setMusicVolumes(step.meloVolume, step.spaceVolume);
+        const auto from = static_cast<uint32_t>(k * SAMPLE_RATE / o.fps);
+        const auto to = static_cast<uint32_t>((k + 1) * SAMPLE_RATE / o.fps);
+        mixInto(wav, to - from);
+    }
+    if (!wav.close()) {
+        std::fprintf(stderr, "vromcap: [%s] write failed: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+// ---- ffmpeg for --video ---------------------------------------------------------------------
+
+bool onPath(const char *program) {
+    const char *path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    for (size_t at = 0; at <= dirs.size();) {
+        const size_t end = std::min(dirs.find(':', at), dirs.size());
+        const fs::path candidate = fs::path(dirs.substr(at, end - at)) / program;
+        if (access(candidate.c_str(), X_OK) == 0) return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+struct Encoder {
+    pid_t pid = -1;
+    FILE *input = nullptr; // its standard input: the raw frames
+};
+
+// Starts ffmpeg reading W x H RGB24 frames at F per second from a pipe and
+// the sound from a WAV, writing H.264 + AAC to `output` (no shell involved).
+bool startFfmpeg(const Options &o, const fs::path &sound, const fs::path &output, Encoder *encoder) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const std::string size = std::to_string(o.width) + "x" + std::to_string(o.height), rate = std::to_string(o.fps);
+    std::vector<std::string> args = {"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-f", "rawvideo",
+                                     "-pix_fmt", "rgb24", "-s", size, "-r", rate, "-i", "pipe:0", "-i",
+                                     sound.string(), "-c:v", "libx264", "-pix_fmt", "yuv420p", "-crf", "18",
+                                     "-c:a", "aac", "-b:a", "192k", "-shortest", output.string()};
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    const int failed = posix_spawnp(&encoder->pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    if (failed) {
+        close(fds[1]);
+        return false;
+    }
+    encoder->input = fdopen(fds[1], "wb");
+    return encoder->input != nullptr;
+}
+
+// Closes ffmpeg's input and waits for it; true when it succeeded.
+bool finishFfmpeg(Encoder &encoder) {
+    if (encoder.input) std::fclose(encoder.input);
+    int status = 0;
+    if (encoder.pid < 0 || waitpid(encoder.pid, &status, 0) < 0) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// ---- the capture ---------------------------------------------------------------------------------
+
 int capture(const Options &o) {
-    std::error_code error;
-    fs::create_directories(o.outDir, error);
-    if (!fs::is_directory(o.outDir)) return usage(("cannot create " + o.outDir).c_str());
+    const bool video = !o.video.empty();
+    fs::path soundPath, videoTemporary;
+    if (video) {
+        if (!onPath("ffmpeg")) {
+            std::fprintf(stderr, "vromcap: --video needs ffmpeg, which is not installed (Debian package ffmpeg)\n");
+            return 1;
+        }
+        const fs::path target = fs::absolute(o.video);
+        std::error_code error;
+        if (!fs::is_directory(target.parent_path(), error)) return usage(("no folder for " + o.video).c_str());
+        videoTemporary = target.parent_path() / (".partial-" + target.filename().string());
+        soundPath = target.parent_path() / (".partial-" + target.filename().string() + ".wav");
+    } else if (!o.dryRun) {
+        std::error_code error;
+        fs::create_directories(o.outDir, error);
+        if (!fs::is_directory(o.outDir)) return usage(("cannot create " + o.outDir).c_str());
+        soundPath = fs::path(o.outDir) / "audio.wav";
+    }
     if (!startGl(o.width, o.height)) return 1;
     Target target;
     if (!makeTarget(target, o.width, o.height)) {
@@ -206,34 +335,82 @@ int capture(const Options &o) {
         return 1;
     }
     startMusicOffline();
-    WavWriter wav;
-    if (!wav.open(fs::path(o.outDir) / "audio.wav", SAMPLE_RATE, false)) {
-        std::fprintf(stderr, "vromcap: cannot write into %s\n", o.outDir.c_str());
+    if (!o.dryRun && !mixSound(o, soundPath)) return 1;
+
+    Encoder encoder;
+    if (video && !startFfmpeg(o, soundPath, videoTemporary, &encoder)) {
+        std::fprintf(stderr, "vromcap: ffmpeg could not be started: %s\n", std::strerror(errno));
         return 1;
     }
+    const CaptureOutput output = o.dryRun ? CaptureOutput::Discard
+                                 : video  ? CaptureOutput::Raw
+                                 : o.pipe ? CaptureOutput::Raw
+                                          : CaptureOutput::Png;
+    const auto jobs = static_cast<uint32_t>(o.jobs > 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency()));
+    CapturePipeline pipeline(output, o.outDir, video ? encoder.input : stdout, o.width, o.height, jobs);
+
+    // Read-back through a ring of pixel buffer objects: frame k is read into
+    // one while frame k - 1, read into another, is copied out.
+    const size_t frameBytes = static_cast<size_t>(o.width) * static_cast<size_t>(o.height) * 3;
+    GLuint pbo[3];
+    glGenBuffers(3, pbo);
+    for (GLuint b : pbo) {
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, b);
+        glBufferData(GL_PIXEL_PACK_BUFFER, static_cast<GLsizeiptr>(frameBytes), nullptr, GL_STREAM_READ);
+    }
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    auto collect = [&](int64_t k) { // copies frame k out of its buffer and hands it on
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, pbo[k % 3]);
+        const auto *mapped = static_cast<const uint8_t *>(glMapBuffer(GL_PIXEL_PACK_BUFFER, GL_READ_ONLY));
+        std::vector<uint8_t> pixels(mapped ? mapped : nullptr, mapped ? mapped + frameBytes : nullptr);
+        glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+        if (pixels.size() != frameBytes) return false;
+        return pipeline.submit(k, std::move(pixels));
+    };
+
     const auto began = std::chrono::steady_clock::now();
-    for (int64_t k = 0; k < o.frames; ++k) {
-        const auto t = static_cast<int32_t>(o.start + k * 750 / o.fps);
-        renderFrame(target, t); // the timeline sets the volumes for this frame
-        // This frame's share of the sound: the shares add up to frames / fps seconds.
-        const auto from = static_cast<uint32_t>(k * SAMPLE_RATE / o.fps);
-        const auto to = static_cast<uint32_t>((k + 1) * SAMPLE_RATE / o.fps);
-        mixInto(wav, to - from);
-        char name[32];
-        std::snprintf(name, sizeof name, "frame_%06lld.png", static_cast<long long>(k));
-        if (!writePng(fs::path(o.outDir) / name, o.width, o.height, readPixels(target))) {
-            std::fprintf(stderr, "\nvromcap: cannot write %s\n", name);
+    bool ok = true;
+    for (int64_t k = 0; k < o.frames && ok; ++k) {
+        renderFrame(target, static_cast<int32_t>(frameTime(o, k)));
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, target.fbo);
+        glBindBuffer(GL_PIXEL_PACK_BUFFER, pbo[k % 3]);
+        glReadPixels(0, 0, o.width, o.height, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+        if (k > 0) ok = collect(k - 1);
+        progress(k + 1, pipeline.framesWritten(), o.frames, began);
+    }
+    if (ok) ok = collect(o.frames - 1);
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    glDeleteBuffers(3, pbo);
+    std::string failure;
+    ok = pipeline.finish(&failure) && ok;
+    progress(o.frames, pipeline.framesWritten(), o.frames, began);
+    std::fprintf(stderr, "\n");
+    if (!ok) {
+        std::fprintf(stderr, "vromcap: %s\n", failure.empty() ? "reading the frames back failed" : failure.c_str());
+        if (video) finishFfmpeg(encoder);
+        return 1;
+    }
+    if (video) {
+        const bool encoded = finishFfmpeg(encoder);
+        std::error_code error;
+        fs::remove(soundPath, error);
+        if (!encoded) {
+            std::fprintf(stderr, "vromcap: [%s] ffmpeg failed (see its message above)\n", o.video.c_str());
+            fs::remove(videoTemporary, error);
             return 1;
         }
-        progress(k + 1, o.frames, began);
+        fs::rename(videoTemporary, fs::absolute(o.video), error);
+        if (error) {
+            std::fprintf(stderr, "vromcap: [%s] %s\n", o.video.c_str(), error.message().c_str());
+            return 1;
+        }
+        return 0;
     }
-    if (!wav.close()) {
-        std::fprintf(stderr, "\nvromcap: cannot write audio.wav\n");
-        return 1;
-    }
-    std::fprintf(stderr, "\nTo make a video:\n  ffmpeg -framerate %lld -i %s/frame_%%06d.png -i %s/audio.wav "
-                         "-c:v libx264 -pix_fmt yuv420p -crf 18 -c:a aac -b:a 192k -shortest %s/vrom2022.mp4\n",
-                 static_cast<long long>(o.fps), o.outDir.c_str(), o.outDir.c_str(), o.outDir.c_str());
+    if (output == CaptureOutput::Png)
+        std::fprintf(stderr, "To make a video:\n  ffmpeg -framerate %lld -i %s/frame_%%06d.png -i %s/audio.wav "
+                             "-c:v libx264 -pix_fmt yuv420p -crf 18 -c:a aac -b:a 192k -shortest %s/vrom2022.mp4\n"
+                             "or capture straight to one with --video FILE.mp4.\n",
+                     static_cast<long long>(o.fps), o.outDir.c_str(), o.outDir.c_str(), o.outDir.c_str());
     return 0;
 }
 
@@ -316,6 +493,14 @@ int main(int argc, char **argv) {
             o.sizeGiven = true;
         } else if (a == "--sheet" && hasValue) {
             o.sheet = argv[++i];
+        } else if (a == "--jobs" && hasValue) {
+            if (!parseInteger(argv[++i], 1, 256, &o.jobs)) return usage("--jobs takes 1 to 256");
+        } else if (a == "--video" && hasValue) {
+            o.video = argv[++i];
+        } else if (a == "--pipe") {
+            o.pipe = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
         } else if (!a.empty() && a[0] != '-' && o.outDir.empty()) {
             o.outDir = a;
         } else {
@@ -324,6 +509,13 @@ int main(int argc, char **argv) {
     }
     if (o.start + (o.frames - 1) * 750 / o.fps > 2147483647LL) return usage("the capture runs past the show clock's range");
     if (!o.sheet.empty()) return o.outDir.empty() ? sheet(o) : usage("--sheet takes no OUTDIR");
-    if (o.outDir.empty()) return usage("no OUTDIR");
+    if ((o.pipe ? 1 : 0) + (o.video.empty() ? 0 : 1) + (o.dryRun ? 1 : 0) > 1)
+        return usage("--video, --pipe and --dry-run exclude each other");
+    if (!o.video.empty() || o.dryRun) {
+        if (!o.outDir.empty()) return usage(o.dryRun ? "--dry-run takes no OUTDIR" : "--video takes no OUTDIR");
+    } else if (o.outDir.empty()) {
+        return usage("no OUTDIR");
+    }
+    if (o.pipe && isatty(1)) return usage("--pipe writes raw frames: send standard output to a program or file");
     return capture(o);
 }

@@ -1,9 +1,11 @@
-// render.cpp - the four drawing steps of a frame, and its presentation.
+// render.cpp - the four drawing steps of a frame (after the camera, the
+// projection and the light are set up), and its presentation.
 #include "math/mat4.h"
 #include "shell/demostate.h"
 #include "shell/lifetime.h"
 #include "shell/shell.h"
 #include "show/show.h"
+#include "show/stats.h"
 #include "st/st_shader.h"
 #include "st/st_vertexbuffer.h"
 
@@ -76,6 +78,15 @@ void cameraProjection(int32_t width, int32_t height, float out[16]) {
 }
 
 void renderPasses(int32_t t, float m) {
+    drawPasses(t, m);
+    endFrameStats();
+    // 9. Present; the swap waits for vertical sync.
+    SDL_Delay(1);
+    SDL_GL_SwapWindow(demo.window);
+}
+
+void drawPasses(int32_t t, float m) {
+    const CpuTimer timer(CpuPart::Passes);
     // 1-2. Camera, projection, model.
     float eye[3];
     cameraEye(t, eye);
@@ -96,6 +107,7 @@ void renderPasses(int32_t t, float m) {
     mat4_perspective(lightProjection, LIGHT_TAN_HALF_FOV, 1.0f);
 
     // 4. Shadow pass: the voxel cubes' depth as the light sees them.
+    beginGpuPass(GpuPass::Shadow);
     shadowmap.begin();
     demo.shadowpassProgram.bind();
     const float origin[3] = {0.0f, 0.0f, 0.0f}, yUp[3] = {0.0f, 1.0f, 0.0f};
@@ -108,6 +120,7 @@ void renderPasses(int32_t t, float m) {
     drawVoxelCubes();
     demo.shadowpassProgram.unbind();
     shadowmap.end();
+    endGpuPass(GpuPass::Shadow);
 
     // 5-6. Clear with the colour of the music.
     float clear[4];
@@ -118,6 +131,7 @@ void renderPasses(int32_t t, float m) {
     glEnable(GL_DEPTH_TEST);
 
     // 7. Flying boxes: one more every 20 units, the cloud turning about y.
+    beginGpuPass(GpuPass::Boxes);
     demo.texProgram.bind();
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, demo.mosaicTexture);
@@ -140,8 +154,10 @@ void renderPasses(int32_t t, float m) {
     }
     demo.boxMesh->unbind();
     demo.texProgram.unbind();
+    endGpuPass(GpuPass::Boxes);
 
     // 8. Voxel cubes, lit and shadowed.
+    beginGpuPass(GpuPass::Cubes);
     demo.knotProgram.bind();
     demo.knotProgram.setMat4("mvp", mvp);
     demo.knotProgram.setMat4("model", model);
@@ -156,8 +172,5 @@ void renderPasses(int32_t t, float m) {
     glCullFace(GL_BACK);
     drawVoxelCubes();
     demo.knotProgram.unbind();
-
-    // 9. Present; the swap waits for vertical sync.
-    SDL_Delay(1);
-    SDL_GL_SwapWindow(demo.window);
+    endGpuPass(GpuPass::Cubes);
 }

@@ -48,7 +48,8 @@ struct ShowMoment {
 void drawFrame();               // updateTimeline, then renderPasses
 ShowMoment updateTimeline();    // the clock, then runTimeline
 ShowMoment runTimeline(int32_t t); // volumes, scene, wipe, scroller, upload at show time t
-void renderPasses(int32_t t, float m); // shadow pass, clear, boxes, cubes, swap
+void renderPasses(int32_t t, float m); // drawPasses, then the 1 ms sleep and the swap
+void drawPasses(int32_t t, float m);   // shadow pass, clear, boxes, cubes (no swap)
 
 // ---- the arithmetic ----------------------------------------------------------------------
 

@@ -2,6 +2,7 @@
 #include "shell/demostate.h"
 #include "shell/shell.h"
 #include "show/show.h"
+#include "show/stats.h"
 #include "st/st_vertexbuffer.h"
 #include "voxel/voxel.h"
 
@@ -55,9 +56,16 @@ ShowMoment updateTimeline() { return runTimeline(showTime(SDL_GetTicks(), &demo.
 ShowMoment runTimeline(int32_t t) {
     const TimelineStep step = timelineStep(t);
     setMusicVolumes(step.meloVolume, step.spaceVolume);
-    runScene(step.scene, t);
-    if (step.wipe) sphere_wipe(step.wipeLevel);
-    scroller_draw(t); // after the fade, so the text is never faded
+    {
+        const CpuTimer timer(CpuPart::Scene);
+        runScene(step.scene, t);
+    }
+    {
+        const CpuTimer timer(CpuPart::Effects);
+        if (step.wipe) sphere_wipe(step.wipeLevel);
+        scroller_draw(t); // after the fade, so the text is never faded
+    }
+    const CpuTimer timer(CpuPart::Upload);
     demo.cubeMesh->upload();
     return {t, step.mix};
 }
@@ -65,4 +73,5 @@ ShowMoment runTimeline(int32_t t) {
 void drawFrame() {
     const ShowMoment now = updateTimeline();
     renderPasses(now.t, now.mix);
+    reportFrameStatsEachSecond(stderr);
 }

@@ -35,6 +35,36 @@ same=yes
 for f in "$work"/a/*; do cmp -s "$f" "$work/b/$(basename "$f")" || same=no; done
 check "two runs give byte-identical files" test "$same" = yes
 
+"$CAP" --start 45000 --frames 6 --size 320x180 --jobs 3 "$work/j" 2>"$work/j.err"
+same=yes
+for f in "$work"/a/*; do cmp -s "$f" "$work/j/$(basename "$f")" || same=no; done
+check "three encoder jobs give the same files as the default" test "$same" = yes
+check "the progress line counts drawing and writing apart" grep -q "draw [0-9.]* fps  write [0-9.]* fps" "$work/j.err"
+
+"$CAP" --start 45000 --frames 6 --size 320x180 --dry-run 2>"$work/dry.err" >"$work/dry.out"; status=$?
+check "--dry-run renders every frame (status $status)" grep -q "6/6 frames" "$work/dry.err"
+check "  and writes nothing" test ! -s "$work/dry.out" -a ! -e "$work/dry"
+
+"$CAP" --start 45000 --frames 6 --size 320x180 --pipe "$work/p" >"$work/p.rgb" 2>/dev/null; status=$?
+check "--pipe writes 6 raw frames of 320x180x3 bytes (status $status, $(stat -c %s "$work/p.rgb") bytes)" \
+    test "$(stat -c %s "$work/p.rgb")" -eq $((6 * 320 * 180 * 3))
+check "  and the same sound as the PNG capture" cmp -s "$work/a/audio.wav" "$work/p/audio.wav"
+convert -size 320x180 -depth 8 "rgb:$work/p.rgb[5]" "$work/p5.png" 2>/dev/null
+check "  whose last frame is the PNG capture's last frame" \
+    test "$(compare -metric AE "$work/a/frame_000005.png" "$work/p5.png" null: 2>&1)" = 0
+
+"$CAP" --start 45000 --frames 30 --size 320x180 --video "$work/v.mp4" 2>"$work/v.err"; status=$?
+check "--video makes an MP4 (status $status)" test "$status" -eq 0 -a -s "$work/v.mp4"
+streams=$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 "$work/v.mp4" 2>/dev/null | tr '\n' ' ')
+check "  with H.264 at 320x180 and AAC ($streams)" test "$streams" = "h264,320,180 aac "
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/v.mp4" 2>/dev/null)
+check "  lasting half a second ($duration s)" python3 -c "import sys; sys.exit(not abs($duration - 0.5) < 0.05)"
+check "  and nothing else is left beside it" test "$(ls -A "$work" | grep -c partial)" -eq 0
+mkdir -p "$work/nopath"
+PATH="$work/nopath" "$CAP" --frames 2 --size 320x180 --video "$work/w.mp4" 2>"$work/w.err"; status=$?
+check "without ffmpeg --video fails with status 1 (got $status)" test "$status" -eq 1
+check "  naming the package to install" grep -q "Debian package ffmpeg" "$work/w.err"
+
 "$CAP" --start 0 --frames 6 --fps 30 --size 320x180 "$work/c" 2>/dev/null
 read -r frames peak rms <<<"$(wav_stats "$work/c/audio.wav")"
 check "at 30 fps six frames are 8820 sound frames ($frames)" test "$frames" -eq 8820
@@ -62,7 +92,8 @@ check "a sheet is made (status $status)" test "$status" -eq 0
 check "of 4 x 2 cells" test "$(size_of "$work/sheet.png")" = 640x180
 
 for args in "--size -5x3 $work/e" "--size 99999x10 $work/e" "--frames 0 $work/e" "--fps 0 $work/e" \
-            "--start -1 $work/e" "" "/proc/no/such/dir" "--bogus $work/e"; do
+            "--start -1 $work/e" "" "/proc/no/such/dir" "--bogus $work/e" "--jobs 0 $work/e" \
+            "--dry-run $work/e" "--video $work/e.mp4 $work/e" "--pipe --dry-run" "--video /no/such/dir/v.mp4"; do
     # shellcheck disable=SC2086
     "$CAP" $args >/dev/null 2>"$work/err"; status=$?
     check "'$args' is refused with status 2 (got $status)" test "$status" -eq 2

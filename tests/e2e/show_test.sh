@@ -5,7 +5,7 @@ SHOT=${SHOT_DIR:-$(mktemp -d)}
 
 # With every asset: a window that shows the scroller over the clear colour.
 start_xvfb 1920x1080
-start_demo x
+start_demo VROM_STATS=1 x
 win=$WINDOW
 check "the demo opens its window" test -n "$win"
 sleep 15 # about 3 frames a second under llvmpipe: some 40 frames
@@ -20,6 +20,8 @@ check "no message box appeared${boxes:+: $boxes}" test -z "$boxes"
 kill -TERM "$DEMO_PID"
 wait_exit 30
 check "SIGTERM ends it with status 0 (got $DEMO_STATUS)" test "$DEMO_STATUS" -eq 0
+stats=$(grep -c "^stats: [0-9.]* fps | cpu ms/frame: scene [0-9.]*, wipe+text [0-9.]*, upload [0-9.]*, passes [0-9.]* | gpu ms/frame: shadow [0-9.]*, boxes [0-9.]*, cubes [0-9.]*$" "$ERR_FILE")
+check "VROM_STATS=1 prints a line a second ($stats lines in 15 s)" test "$stats" -ge 8 -a "$stats" -le 17
 stop_xvfb
 
 # Without assets/ anywhere (the demo copied to a folder with none beside it):

@@ -5,6 +5,7 @@
 #include "shell/lifetime.h"
 #include "shell/shell.h"
 #include "show/show.h"
+#include "show/stats.h"
 #include "st/st.h"
 #include "voxel/voxel.h"
 
@@ -185,6 +186,34 @@ TEST_F(Show, RunTimelineSetsTheVolumesThenWipesThenWritesTheTextThenUploads) {
     glBindBuffer(GL_ARRAY_BUFFER, 0);
     EXPECT_EQ(0, std::memcmp(uploaded.data(), demo.voxels, GRID_CELLS * sizeof(float)))
         << "the GPU holds the grid as it is after the text";
+}
+
+// VROM_STATS: off, a frame makes no GL query and counts nothing; on, every
+// frame is counted and the GPU times of all but the first arrive.
+TEST_F(Show, FrameStatsMeasureOnlyWhenEnabled) {
+    Offscreen target;
+    auto frame = [](int32_t t) {
+        const ShowMoment now = runTimeline(t);
+        drawPasses(now.t, now.mix);
+        endFrameStats();
+    };
+    frame(50000);
+    frame(50012);
+    collectFrameStats();
+    EXPECT_EQ(takeFrameStats().frames, 0);
+    for (GLuint id = 1; id < 100; ++id) ASSERT_FALSE(glIsQuery(id)) << "query " << id << " while off";
+
+    enableFrameStats(true);
+    for (int32_t k = 0; k < 4; ++k) frame(50024 + 12 * k);
+    collectFrameStats();
+    const FrameStats s = takeFrameStats();
+    enableFrameStats(false);
+    EXPECT_EQ(s.frames, 4);
+    EXPECT_EQ(s.gpuFrames, 3);
+    EXPECT_GT(s.passesMs, 0.0);
+    EXPECT_GT(s.shadowGpuMs, 0.0);
+    EXPECT_GT(s.cubesGpuMs, 0.0);
+    EXPECT_GT(s.seconds, 0.0);
 }
 
 TEST_F(Show, WholeFramesAcrossTheScheduleRaiseNoReport) {
