@@ -1,5 +1,6 @@
 // Where the demo finds assets/: the working directory first, then beside the
 // executable, its parent, and the installed data folder.
+#include "shell/lifetime.h"
 #include "shell/shell.h"
 
 #include <gtest/gtest.h>
@@ -77,4 +78,14 @@ TEST_F(AssetLookup, AFileNamedAssetsIsNotAFolder) {
     EXPECT_EQ(found(), exeDir + "/assets");
 }
 
+// The audio part of start-up asks the device for 44100 Hz and 2048-frame
+// buffers (SDL's dummy driver grants what it is asked).
+TEST(StartAudio, AsksFor44100HzAnd2048FrameBuffers) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    startAudio();
+    EXPECT_EQ(audioEngine.mBackendKind, 2u);
+    EXPECT_EQ(audioEngine.mSampleRate, 44100u);
+    EXPECT_EQ(audioEngine.mBufferFrames, 2048u);
+    audioEngine.shutdown();
+}
 } // namespace

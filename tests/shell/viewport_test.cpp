@@ -18,6 +18,8 @@ TEST(Viewport, LetterboxesEverySizeWithSinglePrecisionTruncation) {
         {2560, 1080, {320, 0, 1920, 1080}}, // wide, bars left and right
         {1366, 768, {0, 0, 1365, 768}},    // H*k just above 1365: one column left out
         {1280, 1024, {0, 152, 1280, 720}},
+        {1000, 1000, {0, 218, 1000, 562}},  // the offset 218.75 and the height 562.49998 truncate
+        {2001, 1000, {111, 0, 1777, 1000}}, // the offset 111.61 truncates
         {800, 600, {0, 75, 800, 450}},
         {1, 1, {0, 0, 1, 0}},
     };

@@ -127,6 +127,10 @@ TEST(Frame, FlyingBoxesAppearOneEvery20Units) {
     EXPECT_EQ(p[2], 200.0f);
     flyingBoxPosition(59, p); // r = 1003 mod 1000 = 3, S = 201
     EXPECT_EQ(p[0], static_cast<float>(std::sin(0.69) * 201));
+    flyingBoxPosition(1, p); // r = 17, S = 200 + 8 = 208
+    EXPECT_NEAR(p[0], -144.55812f, 1e-4f);
+    EXPECT_NEAR(p[1], -99.06408f, 1e-4f);
+    EXPECT_NEAR(p[2], -139.38782f, 1e-4f);
 }
 
 TEST(Frame, CameraAtTimeZero) {
