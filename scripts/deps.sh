@@ -16,6 +16,7 @@ packages=(
     dpkg-dev file desktop-file-utils           # the .deb (dpkg-shlibdeps) and its checks
     libdeflate-dev                             # vromcap's PNG compression
     ffmpeg                                     # vromcap --video, and its test
+    fonts-dejavu-core vorbis-tools             # the asset generators: the font sheet's font, oggenc
 )
 
 missing=()

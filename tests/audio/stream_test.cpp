@@ -260,6 +260,39 @@ TEST_F(Streams, TenChannelsPlayTheirFirstEightAndForeignContainersAreRefused) {
     EXPECT_EQ(s.loadFile(write("a.au", SF_FORMAT_AU | SF_FORMAT_PCM_16, 1, 44100, 1000).c_str()), FileUnreadable);
 }
 
+// A header that claims an absurd rate: 50 MHz is taken and plays silent
+// (a step of over one block per output frame), the mix returns and the voice
+// can still be stopped; 4 294 967 295 Hz is no rate libsndfile accepts.
+TEST_F(Streams, AbsurdHeaderRatesAreSilentOrRefusedAndNeverHang) {
+    const std::string path = write("rate.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, 4000);
+    std::vector<uint8_t> bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(bytes.size(), 44u);
+    auto withRate = [&](uint32_t rate) {
+        std::vector<uint8_t> patched = bytes;
+        for (int i = 0; i < 4; ++i) patched[24 + i] = static_cast<uint8_t>(rate >> (8 * i)); // fmt: sample rate
+        return patched;
+    };
+    WavStream s;
+    const std::vector<uint8_t> fifty = withRate(50000000);
+    ASSERT_EQ(s.loadMemory(fifty.data(), static_cast<uint32_t>(fifty.size())), ResultOk);
+    EXPECT_EQ(s.mSourceRate, 50000000.0f);
+    Engine engine;
+    engine.finishBackendSetup(44100, 2048, 1, 2);
+    const VoiceHandle h = engine.play(s, 1.0f);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(engine.mixBlock(2048, 2048), 2048u);
+    for (uint32_t i = 0; i < 2 * 2048; ++i) ASSERT_EQ(engine.mMixScratch.data[i], 0.0f) << i;
+    EXPECT_EQ(engine.setVolume(h, 0.5f), ResultOk);
+    s.stopInstances();
+    EXPECT_EQ(engine.voiceFromHandle(h), -1);
+
+    const std::vector<uint8_t> most = withRate(4294967295u);
+    EXPECT_EQ(s.loadMemory(most.data(), static_cast<uint32_t>(most.size())), FileUnreadable);
+}
+
 // ---- safety: reloads, replaced files, large headers ----
 
 std::vector<uint8_t> fileBytes(const std::string &aPath) {

@@ -63,6 +63,17 @@ check "--volume 0.5 is quieter than 1 ($left < $(wav_info "$work/a.wav" | cut -d
 read -r kind channels rate bits frames left right <<<"$(wav_info "$work/d.wav")"
 check "--loop --seconds 2 at 96000 Hz gives 192000 frames ($frames)" test "$frames" -eq 192000
 
+# A header that claims 50 MHz: silence, and the render ends.
+python3 - "$work/tone.wav" "$work/fast.wav" <<'PY'
+import struct, sys
+d = bytearray(open(sys.argv[1], 'rb').read()); d[24:28] = struct.pack('<I', 50000000)
+open(sys.argv[2], 'wb').write(d)
+PY
+timeout 60 "$RENDER" "$work/fast.wav" "$work/fast_out.wav" --seconds 1 2>/dev/null; status=$?
+read -r kind channels rate bits frames left right <<<"$(wav_info "$work/fast_out.wav")"
+check "a header claiming 50 MHz renders a silent second and ends (status $status, $frames frames, peak $left)" \
+    test "$status" -eq 0 -a "$frames" -eq 44100 -a "$left" = 0.0000
+
 "$RENDER" "$work/missing.ogg" "$work/e.wav" 2>"$work/err"; status=$?
 check "a missing file gives status 1 (got $status)" test "$status" -eq 1
 check "  and names FileMissing ($(cat "$work/err"))" grep -q "FileMissing" "$work/err"
