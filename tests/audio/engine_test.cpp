@@ -16,12 +16,6 @@
 using namespace Murmel;
 
 namespace {
-std::unique_ptr<Engine> offlineEngine(uint32_t frames = 2048) {
-    auto engine = std::make_unique<Engine>();
-    engine->finishBackendSetup(44100, frames, 1, 2);
-    return engine;
-}
-
 TEST(Handles, PackSlotAndSerialAndResolveOnlyLiveVoices) {
     auto engine = offlineEngine();
     TestSource source;
@@ -92,7 +86,7 @@ TEST(Slots, HighWaterFollowsTheTopSlotOneStepPerPlay) {
 }
 
 TEST(Buffers, ScratchSizeAndAlignment) {
-    auto engine = offlineEngine(2048);
+    auto engine = offlineEngine(44100, 2048);
     EXPECT_EQ(engine->mScratchFrames, 4096u);
     engine->finishBackendSetup(44100, 5000, 1, 2);
     EXPECT_EQ(engine->mScratchFrames, 5008u);
@@ -306,21 +300,7 @@ TEST(Concurrency, MixingThreadAgainstPlaysVolumesAndStops) {
     looping.mSourceFlags = FLAG_LOOPING;
     looping.frames = 3000;
     shortOne.frames = 700;
-    std::atomic<bool> stop{false};
-    std::atomic<int> blocks{0}, badSamples{0}, audibleBlocks{0};
-    std::thread mixer([&] {
-        while (!stop) {
-            engine.mixBlock(512, 512);
-            float peak = 0;
-            for (uint32_t i = 0; i < 1024; ++i) {
-                const float x = engine.mMixScratch.data[i];
-                if (!(std::fabs(x) <= 0.9862875f * 0.95f)) ++badSamples;
-                peak = std::max(peak, std::fabs(x));
-            }
-            if (peak > 0.001f) ++audibleBlocks;
-            ++blocks;
-        }
-    });
+    MixingThread mixer(engine);
     std::vector<VoiceHandle> handles;
     for (int i = 0; i < 3000; ++i) {
         handles.push_back(engine.play(i % 3 ? shortOne : looping, 0.1f, 0.0f));
@@ -328,14 +308,13 @@ TEST(Concurrency, MixingThreadAgainstPlaysVolumesAndStops) {
         if (i % 50 == 0) looping.stopInstances();
         if (i % 500 == 0) engine.stopAllVoices();
     }
-    while (blocks < 20) std::this_thread::yield();
-    stop = true;
-    mixer.join();
+    mixer.waitBlocks(20);
+    mixer.stop();
     // What the mixing thread produced was sound: finite, within the clipper's
     // ceiling, and audible in some blocks. (Races themselves are for the
     // ThreadSanitizer run of this test in the test command to find.)
-    EXPECT_EQ(badSamples.load(), 0);
-    EXPECT_GT(audibleBlocks.load(), 0);
+    EXPECT_EQ(mixer.badSamples.load(), 0);
+    EXPECT_GT(mixer.audibleBlocks.load(), 0);
     engine.stopAllVoices();
     EXPECT_EQ(TestSource::liveInstances.load(), 0);
     engine.mixBlock(512, 512);

@@ -73,12 +73,6 @@ TEST(Files, DiskFileSizeKeepsTheReadPosition) {
     EXPECT_EQ(missing.atEnd(), 1);
 }
 
-std::unique_ptr<Engine> offlineEngine() {
-    auto e = std::make_unique<Engine>();
-    e->finishBackendSetup(44100, 2048, 1, 2);
-    return e;
-}
-
 TEST(Sources, SingleInstanceSourcesAndStoppingASourcesVoices) {
     auto e = offlineEngine();
     TestSource single, other;

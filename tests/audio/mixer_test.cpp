@@ -28,12 +28,6 @@ Bus mixBus(Engine &e, uint32_t frames) {
             {e.mBusBuffer.data + stride, e.mBusBuffer.data + stride + frames}};
 }
 
-std::unique_ptr<Engine> offlineEngine() {
-    auto engine = std::make_unique<Engine>();
-    engine->finishBackendSetup(44100, 2048, 1, 2);
-    return engine;
-}
-
 TEST(Resampling, SameRateRunsOneFrameBehindTheSource) {
     auto e = offlineEngine();
     TestSource source; // frame i is i + 1

@@ -61,12 +61,6 @@ std::vector<float> mixInBlocks(Engine &e, const std::vector<uint32_t> &aLengths)
 
 const std::vector<uint32_t> ODD_BLOCKS = {100, 333, 2048, 1, 15, 600, 2048, 777, 2048, 1024};
 
-std::unique_ptr<Engine> engineAt(uint32_t aRate) {
-    auto e = std::make_unique<Engine>();
-    e->finishBackendSetup(aRate, 2048, 1, 2);
-    return e;
-}
-
 void expectInterpolation(const std::vector<float> &aMixed, const std::vector<float> &aExpected, const char *aWhat) {
     ASSERT_EQ(aMixed.size(), aExpected.size());
     for (size_t i = 0; i < aMixed.size(); ++i)
@@ -77,7 +71,7 @@ TEST(ResampleRatios, NonIntegerRatiosAreOneContinuousInterpolation) {
     const struct { float source, output; } cases[] = {
         {44100, 48000}, {48000, 44100}, {22050, 48000}, {44100, 96000}, {44100, 44100}, {22050, 44100}};
     for (const auto &c : cases) {
-        auto e = engineAt(static_cast<uint32_t>(c.output));
+        auto e = offlineEngine(static_cast<uint32_t>(c.output));
         TestSource source(1, c.source);
         source.value = [](uint32_t i, uint32_t) { return noise(i); };
         e->play(source, 1.0f);
@@ -94,7 +88,7 @@ TEST(ResampleRatios, NonIntegerRatiosAreOneContinuousInterpolation) {
 // already resampled in the block alone.
 TEST(ResampleRatios, LoopingFromALaterFrameContinuesTheInterpolation) {
     for (const float rate : {44100.0f, 48000.0f}) {
-        auto e = engineAt(static_cast<uint32_t>(rate));
+        auto e = offlineEngine(static_cast<uint32_t>(rate));
         TestSource source(1, 44100.0f);
         source.frames = 1000;
         source.value = [](uint32_t i, uint32_t) { return noise(i); };
@@ -118,7 +112,7 @@ TEST(ResampleRatios, AWholeBlockPerFrameAndMoreIsSilentAndNeverHangs) {
     const struct { double ratio; bool audible; } cases[] = {
         {511, true}, {512, false}, {513, false}, {2047, false}, {2048, false}, {4294967295.0 / 44100, false}};
     for (const auto &c : cases) {
-        auto e = engineAt(44100);
+        auto e = offlineEngine(44100);
         TestSource source(1, static_cast<float>(44100 * c.ratio));
         source.value = [](uint32_t, uint32_t) { return 0.5f; };
         const VoiceHandle h = e->play(source, 1.0f);
@@ -135,7 +129,7 @@ TEST(ResampleRatios, AWholeBlockPerFrameAndMoreIsSilentAndNeverHangs) {
 // A silent voice (step 0) reads nothing, so it never reaches its end: it stays
 // in its slot until it is stopped.
 TEST(ResampleRatios, ASilentVoiceStaysUntilStopped) {
-    auto e = engineAt(44100);
+    auto e = offlineEngine(44100);
     TestSource source(1, 44100.0f * 600);
     source.frames = 512 * 3;
     const VoiceHandle h = e->play(source, 1.0f);
@@ -180,7 +174,7 @@ double spuriousBelowTone(const std::vector<float> &aSignal, double aRate, double
 // A 997 Hz tone at 44100 Hz played on a 48000 Hz device: block edges leave no
 // sidebands (a phase jump every block put them every 86 Hz, near -50 dB).
 TEST(ResampleRatios, A44100HzToneAt48000HzHasNoSidebands) {
-    auto e = engineAt(48000);
+    auto e = offlineEngine(48000);
     TestSource source(1, 44100.0f);
     source.value = [](uint32_t i, uint32_t) {
         return static_cast<float>(0.5 * std::sin(2 * 3.14159265358979323846 * 997.0 * i / 44100.0));

@@ -1,5 +1,6 @@
 // Streamed sound files: the probe, the four formats, streaming, looping.
 #include "audio/murmel.h"
+#include "test_source.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -472,25 +473,10 @@ TEST(Concurrency, ReloadingAndStoppingStreamsWhileTheyMix) {
     WavStream stream;
     ASSERT_EQ(stream.loadFile(ogg.c_str()), ResultOk);
     stream.mSourceFlags |= FLAG_LOOPING;
-    std::atomic<bool> stop{false};
-    std::atomic<int> blocks{0}, audible{0}, nans{0};
-    std::thread mixer([&] {
-        while (!stop) {
-            engine.mixBlock(512, 512);
-            float peak = 0;
-            for (uint32_t i = 0; i < 1024; ++i) {
-                const float x = engine.mMixScratch.data[i];
-                if (std::isnan(x)) ++nans;
-                peak = std::max(peak, std::fabs(x));
-            }
-            if (peak > 0.01f) ++audible;
-            ++blocks;
-        }
-    });
+    MixingThread mixer(engine);
     for (int i = 0; i < 60; ++i) {
         const VoiceHandle h = engine.play(stream, 0.5f);
-        const int seen = blocks;
-        while (blocks < seen + 2) std::this_thread::yield(); // it mixes the new voice
+        mixer.waitBlocks(2); // it mixes the new voice
         switch (i % 3) {
         case 0: ASSERT_EQ(stream.loadFile(wav.c_str()), ResultOk); break;
         case 1: ASSERT_EQ(stream.loadMemory(oggBytes.data(), static_cast<uint32_t>(oggBytes.size())), ResultOk); break;
@@ -499,14 +485,12 @@ TEST(Concurrency, ReloadingAndStoppingStreamsWhileTheyMix) {
         engine.setVolume(h, 0.25f);
         if (i % 4 == 3) stream.stopInstances();
     }
-    const int seen = blocks;
-    while (blocks < seen + 4) std::this_thread::yield();
-    stop = true;
-    mixer.join();
+    mixer.waitBlocks(4);
+    mixer.stop();
     engine.stopAllVoices();
     engine.shutdown();
     fs::remove_all(dir);
-    EXPECT_EQ(nans.load(), 0);
-    EXPECT_GT(audible.load(), 60); // the voices it was handed were heard
+    EXPECT_EQ(mixer.badSamples.load(), 0); // never NaN, never past the clipper
+    EXPECT_GT(mixer.audibleBlocks.load(), 60); // the voices it was handed were heard
 }
 } // namespace
