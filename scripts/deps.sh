@@ -17,6 +17,7 @@ packages=(
     libdeflate-dev                             # vromcap's PNG compression
     ffmpeg                                     # vromcap --video, and its test
     fonts-dejavu-core vorbis-tools             # the asset generators: the font sheet's font, oggenc
+    emscripten chromium                        # the web build, and its tests in a headless browser
 )
 
 missing=()

@@ -50,9 +50,7 @@ Result Engine::start(uint32_t aSampleRate, uint32_t aBufferFrames) {
     mMixerMutex = new platform::Mutex;
     mBackendKind = 0;
     mBackendName = nullptr;
-    const Result result = startSdlBackend(*this, aSampleRate, aBufferFrames);
-    if (result == ResultOk) mBackendKind = 2;
-    return result;
+    return startDeviceBackend(*this, aSampleRate, aBufferFrames); // sets mBackendKind when it opens
 }
 
 void Engine::finishBackendSetup(uint32_t aSampleRate, uint32_t aBufferFrames, uint32_t aFlags,

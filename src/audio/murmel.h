@@ -297,8 +297,8 @@ public:
     AudioSourceInstance *mVoices[VOICE_COUNT] = {};    // owned; null = free slot
     uint32_t mSampleRate = 0;                          // output frames per second
     uint32_t mChannelCount = 2;                        // output channels
-    uint32_t mBackendKind = 0;                         // 0 none, 2 SDL
-    const char *mBackendName = nullptr;                // "SDL2 (dynamic)" once started
+    uint32_t mBackendKind = 0;                         // BackendKind: 0 none, 2 SDL, 3 web
+    const char *mBackendName = nullptr;                // "SDL2 (dynamic)" or "Web Audio" once started
     uint32_t mBufferFrames = 0;                        // device buffer length
     uint32_t mEngineFlags = 0;                         // bit 0: round-off clipper
     float mMasterVolume = 0.0f;                        // gain before the clipper
@@ -313,6 +313,12 @@ public:
     AlignedBuffer mSeekScratch;                        // 512 x 8 floats a looping seek discards into
 };
 
+// The device back ends (1 is not used by this engine).
+enum BackendKind : uint32_t { BACKEND_NONE = 0, BACKEND_SDL = 2, BACKEND_WEB = 3 };
+
+// The device back end of this build, which Engine::start opens: the SDL one
+// on the desktop (murmel_sdl.cpp), Web Audio in a browser (murmel_web.cpp).
+Result startDeviceBackend(Engine &aEngine, uint32_t aSampleRate, uint32_t aBufferFrames);
 // The SDL back end: loads SDL2 at run time, opens the device and feeds it.
 Result startSdlBackend(Engine &aEngine, uint32_t aSampleRate, uint32_t aBufferFrames);
 

@@ -114,7 +114,12 @@ Result startSdlBackend(Engine &aEngine, uint32_t aSampleRate, uint32_t aBufferFr
     aEngine.mBackendCleanup = cleanup;
     sdlPauseAudioDevice(device, 0);
     aEngine.mBackendName = "SDL2 (dynamic)";
+    aEngine.mBackendKind = BACKEND_SDL;
     return ResultOk;
+}
+
+Result startDeviceBackend(Engine &aEngine, uint32_t aSampleRate, uint32_t aBufferFrames) {
+    return startSdlBackend(aEngine, aSampleRate, aBufferFrames);
 }
 
 } // namespace Murmel

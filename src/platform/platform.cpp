@@ -1,8 +1,8 @@
-// platform.cpp - message box, dynamic libraries, assertion reports and the
-// executable's folder on Linux.
+// platform.cpp - what every back end shares: the message-box hook, dynamic
+// libraries (dlopen where there is one), assertion reports and the
+// executable's folder.
 #include "platform/platform.h"
 
-#include <SDL.h>
 #include <dlfcn.h>
 
 #include <atomic>
@@ -39,8 +39,7 @@ void showMessageBox(const char *caption, const char *text) {
         hook(caption, text);
         return;
     }
-    if (SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, caption, text, nullptr) != 0)
-        std::fprintf(stderr, "%s: %s\n", caption, text);
+    if (!showBackendBox(caption, text)) std::fprintf(stderr, "%s: %s\n", caption, text);
 }
 
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook) { return messageBoxHook.exchange(hook); }

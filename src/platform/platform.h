@@ -1,27 +1,43 @@
-// platform.h - the small Linux layer under vROm 2022
+// platform.h - the small layer under vROm 2022, one back end per platform
 //
 // What it does
-//   Gives the rest of the demo the five operating-system services it needs,
-//   each in one place:
-//     - a blocking message box with a caption, a text and one OK button
-//       (SDL's simple message box), behind a hook that tests can redirect;
+//   Gives the rest of the demo the operating-system services it needs, each
+//   in one place:
+//     - a blocking message box with a caption, a text and one OK button,
+//       behind a hook that tests can redirect;
 //     - dynamic libraries: open by file name, look a symbol up, close;
 //     - the assertion report channel: a line on standard error, then the
 //       process stops (a debugger trap when one is attached, else abort);
 //     - the mixer mutex type (a plain, non-recursive std::mutex);
-//     - the folder that holds the running executable.
+//     - the folder that holds the running executable;
+//     - the show's millisecond clock, and the end of a frame.
+//
+// Back ends (the build option VROM_PLATFORM picks one)
+//   | service         | sdl (Linux desktop, platform_sdl.cpp) | web (platform_web.cpp)          |
+//   |-----------------|---------------------------------------|---------------------------------|
+//   | message box     | SDL's simple message box              | a message on the page           |
+//   | clock           | SDL_GetTicks                          | performance.now, stopped while  |
+//   |                 |                                       | the show is paused              |
+//   | end of a frame  | 1 ms sleep, swap (vertical sync)      | nothing: the browser presents   |
+//   | libraries       | dlopen                                | none (null)                     |
+//   | GL              | OpenGL 3.3 through glad               | WebGL2 (web/glad/gl.h)          |
+//   | audio device    | SDL (murmel_sdl.cpp)                  | Web Audio (murmel_web.cpp)      |
+//   | scenes 1 and 5  | OpenMP, AVX2 clones                   | one thread, 128-bit SIMD        |
+//   | exit            | exit status                           | a message; the page stays       |
+//   The rest (platform.cpp) is common to both.
 //
 // What it does not do
-//   It owns no window and keeps no state beyond the message-box hook. It does
-//   not initialise SDL: a message box shown before SDL_Init still works,
-//   because SDL's simple message box brings up what it needs itself.
+//   It owns no window and keeps no state beyond the message-box hook and the
+//   web clock. It does not initialise SDL: a message box shown before SDL_Init
+//   still works, because SDL's simple message box brings up what it needs.
 //
 // Threads
-//   showMessageBox and setMessageBoxHook: main thread (the GL toolkit and the
-//   shell). reportAssertion: any thread. Library calls and
-//   executableDirectory: any thread.
+//   showMessageBox, setMessageBoxHook, ticksMs, presentFrame: main thread.
+//   reportAssertion: any thread. Library calls and executableDirectory: any
+//   thread.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -36,6 +52,9 @@ using MessageBoxHook = void (*)(const char *caption, const char *text);
 // has dismissed it. With a hook installed, calls the hook instead. If no box
 // can be shown (no display), the caption and text go to standard error.
 void showMessageBox(const char *caption, const char *text);
+// The back end's own box (showMessageBox without the hook); false when none
+// could be shown.
+bool showBackendBox(const char *caption, const char *text);
 
 // Installs a hook (null restores the real box). Returns the previous hook.
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
@@ -64,6 +83,13 @@ void debugOutput(const char *text);
 // Non-recursive: locking it twice on one thread is a bug, which the engine's
 // own inside-flag assertion reports.
 using Mutex = std::mutex;
+
+// ---- the clock and the frame -----------------------------------------------
+
+// Milliseconds since the back end started, wrapping at 2^32.
+uint32_t ticksMs();
+// Ends a drawn frame (see the table above).
+void presentFrame();
 
 // ---- the executable's folder ----------------------------------------------
 

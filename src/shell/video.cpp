@@ -12,26 +12,9 @@
 namespace {
 constexpr int32_t WINDOWED_WIDTH = 960;
 constexpr int32_t WINDOWED_HEIGHT = 540;
-constexpr float WIDESCREEN = 1.7777778f; // the float nearest 16 / 9
 
 bool sdlContextCurrent() { return SDL_GL_GetCurrentContext() != nullptr; }
 } // namespace
-
-Viewport letterboxViewport(int32_t width, int32_t height) {
-    const float w = static_cast<float>(width);
-    const float h = static_cast<float>(height);
-    if (w / h > WIDESCREEN) {
-        return {static_cast<int32_t>((w - h * WIDESCREEN) * 0.5f), 0,
-                static_cast<int32_t>(h * WIDESCREEN), height};
-    }
-    return {0, static_cast<int32_t>((h - w / WIDESCREEN) * 0.5f), width,
-            static_cast<int32_t>(w / WIDESCREEN)};
-}
-
-void applyViewport() {
-    const Viewport v = letterboxViewport(demo.width, demo.height);
-    glViewport(v.x, v.y, v.width, v.height);
-}
 
 void fullScreenSize(int32_t *width, int32_t *height) {
     SDL_Rect bounds{};

@@ -1,6 +1,7 @@
 // render.cpp - the four drawing steps of a frame (after the camera, the
 // projection and the light are set up), and its presentation.
 #include "math/mat4.h"
+#include "platform/platform.h"
 #include "shell/demostate.h"
 #include "shell/lifetime.h"
 #include "shell/shell.h"
@@ -9,7 +10,6 @@
 #include "st/st_shader.h"
 #include "st/st_vertexbuffer.h"
 
-#include <SDL.h>
 #include <glad/gl.h>
 
 #include <algorithm>
@@ -80,9 +80,9 @@ void cameraProjection(int32_t width, int32_t height, float out[16]) {
 void renderPasses(int32_t t, float m) {
     drawPasses(t, m);
     endFrameStats();
-    // 9. Present; the swap waits for vertical sync.
-    SDL_Delay(1);
-    SDL_GL_SwapWindow(demo.window);
+    // 9. Present: on the desktop a 1 ms sleep and the swap, which waits for
+    // vertical sync.
+    platform::presentFrame();
 }
 
 void drawPasses(int32_t t, float m) {

@@ -2,12 +2,13 @@
 //
 // What it does
 //   drawFrame runs once per main-loop turn: updateTimeline derives the show
-//   time T from SDL's millisecond ticks, sets both music volumes (a slow,
+//   time T from the platform's millisecond clock, sets both music volumes (a slow,
 //   endless cross-fade), runs the scene of the current slot, fades it in and
 //   out with the sphere wipe, writes the scroll text into the grid and uploads
 //   it; renderPasses then draws the shadow pass, clears with a colour that
 //   follows the music, draws up to 1000 flying boxes and the 262144 voxel
-//   cubes, sleeps 1 ms and swaps (vertical sync paces the loop).
+//   cubes and ends the frame (on the desktop: 1 ms sleep, swap; vertical sync
+//   paces the loop).
 //
 // What it does not do
 //   It loads nothing (the shell's initDemo did) and keeps no state of its own

@@ -1,4 +1,5 @@
 // timeline.cpp - the show clock, the music cross-fade and the scene schedule.
+#include "platform/platform.h"
 #include "shell/demostate.h"
 #include "shell/shell.h"
 #include "show/show.h"
@@ -6,7 +7,6 @@
 #include "st/st_vertexbuffer.h"
 #include "voxel/voxel.h"
 
-#include <SDL.h>
 
 #include <cmath>
 
@@ -51,7 +51,7 @@ void runScene(int32_t k, int32_t t) {
     if (k >= 0 && k < SCENE_COUNT) SCENES[k](t);
 }
 
-ShowMoment updateTimeline() { return runTimeline(showTime(SDL_GetTicks(), &demo.startTime)); }
+ShowMoment updateTimeline() { return runTimeline(showTime(platform::ticksMs(), &demo.startTime)); }
 
 ShowMoment runTimeline(int32_t t) {
     const TimelineStep step = timelineStep(t);

@@ -9,6 +9,15 @@
 
 #include <cstdint>
 
+// The row functions of the fast paths are built twice on x86-64, for AVX2
+// and for any x86-64, and the loader picks one; elsewhere (WebAssembly, with
+// its 128-bit SIMD) once.
+#if defined(__x86_64__)
+#define VOXEL_SIMD_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VOXEL_SIMD_CLONES
+#endif
+
 namespace voxel_detail {
 
 // Vectors of lanes across x (GCC vector extensions).

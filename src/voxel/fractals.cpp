@@ -30,7 +30,7 @@ double quinticStart(int32_t c) { return (c - 32) * 0.04; }
 
 // One row (y, z) of the interior, four x at a time (x = 1..64; 63 and 64 are
 // computed and dropped).
-__attribute__((target_clones("avx2", "default"))) void quinticRow(float *row, int32_t y, int32_t z,
+VOXEL_SIMD_CLONES void quinticRow(float *row, int32_t y, int32_t z,
                                                                 const QuinticCoefficients &k) {
     const Double4 y0 = Double4{} + quinticStart(y), z0 = Double4{} + quinticStart(z);
     for (int32_t x0 = 1; x0 <= 62; x0 += 4) {
@@ -48,7 +48,7 @@ int32_t cubicValue(int64_t n) { return n >= 7 ? static_cast<int32_t>(n - 6) : 0;
 
 // One row (y, z) of the interior, four x at a time. Lanes that have stopped
 // keep computing (to infinities and NaNs) but their count no longer moves.
-__attribute__((target_clones("avx2", "default"))) void cubicRowValues(float *row, int32_t y,
+VOXEL_SIMD_CLONES void cubicRowValues(float *row, int32_t y,
                                                                     int32_t z, const CubicRow &c) {
     const double y0 = (y - 32) * c.k, z0 = (z - 32) * c.k;
     for (int32_t x0 = 1; x0 <= 62; x0 += 4) {

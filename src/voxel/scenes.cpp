@@ -66,7 +66,7 @@ bool anyLane(Mask8 m) {
 
 // One row (y, z) of the interior, eight x at a time (x = 1..64; 63 and 64 are
 // computed and dropped).
-__attribute__((target_clones("avx2", "default"))) void juliaRow(float *row, int32_t y, int32_t z,
+VOXEL_SIMD_CLONES void juliaRow(float *row, int32_t y, int32_t z,
                                                               float cr) {
     const float ci = juliaCi(z);
     for (int32_t x0 = 1; x0 <= 62; x0 += 8) {
@@ -119,7 +119,7 @@ constexpr double BLOB_RATES[BLOB_COUNT][3][3] = {
 
 // One row of cells: rowSum[k] holds point k's (y and z) part of the squared
 // distance, dx[k][x] its x offset. Every cell of the row is written.
-__attribute__((target_clones("avx2", "default"))) void blobRow(float *row,
+VOXEL_SIMD_CLONES void blobRow(float *row,
                                                               const float (*dx)[GRID_SIDE],
                                                               const float *rowSum) {
     float p[GRID_SIDE];
