@@ -167,16 +167,6 @@ bool writePng(const fs::path &path, int32_t w, int32_t h, const std::vector<uint
 }
 // ---- the sound ------------------------------------------------------------------------------
 
-// Mixes count frames of the engine into the WAV, in blocks the engine holds.
-void mixInto(WavWriter &wav, uint32_t count) {
-    while (count > 0) {
-        const uint32_t block = std::min(count, 2048u);
-        const uint32_t mixed = audioEngine.mixBlock(block, (block + 15) & ~15u);
-        wav.add(audioEngine.mMixScratch.data, (mixed + 15) & ~15u, mixed);
-        count -= mixed;
-    }
-}
-
 // ---- start-up -------------------------------------------------------------------------------
 
 // A capture cannot answer boxes: they go to standard error, and a shader that
@@ -229,22 +219,19 @@ void progress(int64_t drawn, int64_t written, int64_t total, std::chrono::steady
 
 int64_t frameTime(const Options &o, int64_t k) { return o.start + k * 750 / o.fps; }
 
-// The whole span's sound, first: for each frame the timeline's volume calls
-// (the same that rendering the frame makes), then that frame's share of
-// samples. The shares add up to frames / fps seconds.
+// The whole span's sound, first (mixShowSound: for each frame the timeline's
+// volume calls that drawing it makes, then its share of samples).
 bool mixSound(const Options &o, const fs::path &path) {
     WavWriter wav;
     if (!wav.open(path, SAMPLE_RATE, false)) {
         std::fprintf(stderr, "vromcap: [%s] cannot be written: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
-    for (int64_t k = 0; k < o.frames; ++k) {
-        const TimelineStep step = timelineStep(static_cast<int32_t>(frameTime(o, k)));
-        setMusicVolumes(step.meloVolume, step.spaceVolume);
-        const auto from = static_cast<uint32_t>(k * SAMPLE_RATE / o.fps);
-        const auto to = static_cast<uint32_t>((k + 1) * SAMPLE_RATE / o.fps);
-        mixInto(wav, to - from);
-    }
+    mixShowSound(o.start, o.frames, o.fps, SAMPLE_RATE,
+                 [](void *user, const float *planar, uint32_t stride, uint32_t count) {
+                     static_cast<WavWriter *>(user)->add(planar, stride, count);
+                 },
+                 &wav);
     if (!wav.close()) {
         std::fprintf(stderr, "vromcap: [%s] write failed: %s\n", path.c_str(), std::strerror(errno));
         return false;

@@ -52,6 +52,15 @@ ShowMoment runTimeline(int32_t t); // volumes, scene, wipe, scroller, upload at 
 void renderPasses(int32_t t, float m); // drawPasses, then the 1 ms sleep and the swap
 void drawPasses(int32_t t, float m);   // shadow pass, clear, boxes, cubes (no swap)
 
+// The show's sound from show time `start`, mixed offline (no device; the
+// engine's buffers set up, the music playing): for each of `frames` frames at
+// `fps` frames a second, the timeline's volume calls for that frame (those
+// that drawing it makes), then its share of samples at `rate`, handed to
+// `sink` in blocks the engine holds (planar, channel c at c * stride). The
+// shares add up to frames / fps seconds exactly.
+using SoundSink = void (*)(void *user, const float *planar, uint32_t stride, uint32_t count);
+void mixShowSound(int64_t start, int64_t frames, int64_t fps, uint32_t rate, SoundSink sink, void *user);
+
 // ---- the arithmetic ----------------------------------------------------------------------
 
 // c = (ticks * 3) / 4 in unsigned 32-bit arithmetic (the product wraps).

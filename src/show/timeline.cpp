@@ -1,6 +1,7 @@
 // timeline.cpp - the show clock, the music cross-fade and the scene schedule.
 #include "platform/platform.h"
 #include "shell/demostate.h"
+#include "shell/lifetime.h"
 #include "shell/shell.h"
 #include "show/show.h"
 #include "show/stats.h"
@@ -8,6 +9,7 @@
 #include "voxel/voxel.h"
 
 
+#include <algorithm>
 #include <cmath>
 
 uint32_t showClock(uint32_t ticks) { return ticks * 3u / 4u; }
@@ -74,4 +76,19 @@ void drawFrame() {
     const ShowMoment now = updateTimeline();
     renderPasses(now.t, now.mix);
     reportFrameStatsEachSecond(stderr);
+}
+
+void mixShowSound(int64_t start, int64_t frames, int64_t fps, uint32_t rate, SoundSink sink, void *user) {
+    for (int64_t k = 0; k < frames; ++k) {
+        const TimelineStep step = timelineStep(static_cast<int32_t>(start + k * 750 / fps));
+        setMusicVolumes(step.meloVolume, step.spaceVolume);
+        auto count = static_cast<uint32_t>((k + 1) * rate / fps - k * rate / fps);
+        while (count > 0) {
+            const uint32_t block = std::min(count, 2048u);
+            const uint32_t mixed = audioEngine.mixBlock(block, (block + 15) & ~15u);
+            if (mixed == 0) return; // no buffers
+            sink(user, audioEngine.mMixScratch.data, (mixed + 15) & ~15u, mixed);
+            count -= mixed;
+        }
+    }
 }

@@ -1,0 +1,139 @@
+// web_main.cpp - vROm 2022 in a browser: the page's canvas, its events and
+// the animation-frame loop, in place of the desktop's SDL window (main.cpp,
+// video.cpp, events.cpp). Everything else is the desktop's code.
+//
+// The canvas fills the page and the picture is letterboxed 16:9 inside it, as
+// on the desktop. Browsers start sound only after a gesture, so the show waits
+// behind a "click to start" overlay; the click opens Web Audio and starts the
+// music and the clock. A double click toggles full screen. A key release
+// pauses and resumes (a page cannot end itself).
+//
+// Threads: the page's one thread. The two parallel scenes run on it too.
+#include "audio/murmel.h"
+#include "platform/platform.h"
+#include "platform/web.h"
+#include "shell/demostate.h"
+#include "shell/lifetime.h"
+#include "shell/shell.h"
+#include "show/show.h"
+
+#include <emscripten.h>
+#include <emscripten/html5.h>
+#include <glad/gl.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+bool started = false;   // the start click (or vrom_start) has come
+int64_t framesDrawn = 0;
+int32_t firstShowTime = 0; // where the show starts, 0 or vrom_start's
+
+// The canvas's drawing buffer follows its size on the page, in device pixels.
+void fitCanvas() {
+    double cssWidth = 0, cssHeight = 0;
+    emscripten_get_element_css_size("#canvas", &cssWidth, &cssHeight);
+    const double ratio = emscripten_get_device_pixel_ratio();
+    const auto width = static_cast<int32_t>(cssWidth * ratio), height = static_cast<int32_t>(cssHeight * ratio);
+    if (width <= 0 || height <= 0 || (width == demo.width && height == demo.height)) return;
+    emscripten_set_canvas_element_size("#canvas", width, height);
+    demo.width = width;
+    demo.height = height;
+    applyViewport();
+}
+
+EM_BOOL onResize(int, const EmscriptenUiEvent *, void *) {
+    fitCanvas();
+    return EM_FALSE;
+}
+
+void start() {
+    if (started) return;
+    started = true;
+    startAudio(); // inside the click: the browser lets Web Audio start
+    startMusic();
+    if (firstShowTime > 0) // the clock's origin so that the first frame shows firstShowTime
+        demo.startTime = static_cast<int32_t>(platform::ticksMs() * 3u / 4u) - firstShowTime;
+    EM_ASM({ if (typeof vromStarted === 'function') vromStarted(); });
+}
+
+EM_BOOL onClick(int, const EmscriptenMouseEvent *, void *) {
+    start();
+    return EM_FALSE;
+}
+
+EM_BOOL onDoubleClick(int, const EmscriptenMouseEvent *, void *) {
+    EmscriptenFullscreenChangeEvent state;
+    if (emscripten_get_fullscreen_status(&state) == EMSCRIPTEN_RESULT_SUCCESS && state.isFullscreen)
+        emscripten_exit_fullscreen();
+    else
+        emscripten_request_fullscreen("#canvas", EM_TRUE);
+    return EM_TRUE;
+}
+
+EM_BOOL onKeyUp(int, const EmscriptenKeyboardEvent *, void *) {
+    if (started) platform::web::setPaused(!platform::web::paused());
+    return EM_FALSE;
+}
+
+void frame() {
+    fitCanvas();
+    if (!started || platform::web::paused()) return; // the canvas keeps its last frame
+    drawFrame();
+    Murmel::pumpWebAudio();
+    ++framesDrawn;
+}
+} // namespace
+
+extern "C" {
+// Where the show will begin (show time t; 0: from the beginning), as
+// vromcap's --start; the page passes its ?start=T.
+EMSCRIPTEN_KEEPALIVE void vrom_set_start(int32_t t) { firstShowTime = t > 0 ? t : 0; }
+
+// Starts the show as the click does: for pages whose autoplay policy allows
+// sound without a gesture (?autostart), and tests.
+EMSCRIPTEN_KEEPALIVE void vrom_start() { start(); }
+
+// The page's view of the show, as JSON.
+EMSCRIPTEN_KEEPALIVE const char *vrom_status() {
+    static std::string json;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "{\"started\":%s,\"paused\":%s,\"frames\":%lld,\"showTime\":%d,\"blocksMixed\":%llu,"
+                  "\"sampleRate\":%u,\"width\":%d,\"height\":%d}",
+                  started ? "true" : "false", platform::web::paused() ? "true" : "false",
+                  static_cast<long long>(framesDrawn),
+                  started ? static_cast<int32_t>(platform::ticksMs() * 3u / 4u) - demo.startTime : 0,
+                  static_cast<unsigned long long>(Murmel::webBlocksMixed()), audioEngine.mSampleRate, demo.width,
+                  demo.height);
+    json = text;
+    return json.c_str();
+}
+}
+
+int main() {
+    EmscriptenWebGLContextAttributes attributes;
+    emscripten_webgl_init_context_attributes(&attributes);
+    attributes.majorVersion = 2;
+    attributes.minorVersion = 0;
+    attributes.alpha = EM_FALSE;
+    attributes.depth = EM_TRUE;
+    attributes.stencil = EM_FALSE;
+    attributes.antialias = EM_FALSE;
+    const EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = emscripten_webgl_create_context("#canvas", &attributes);
+    if (context <= 0) {
+        platform::showMessageBox("WebGL2 is not available", "This browser offers no WebGL2 context for the canvas.");
+        return 0;
+    }
+    emscripten_webgl_make_context_current(context);
+    fitCanvas();
+    locateAssets();     // assets/ packed beside the page
+    loadMusic();
+    loadShowAssets();
+
+    emscripten_set_resize_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, onResize);
+    emscripten_set_click_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, onClick);
+    emscripten_set_dblclick_callback("#canvas", nullptr, EM_FALSE, onDoubleClick);
+    emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE, onKeyUp);
+    emscripten_set_main_loop(frame, 0, EM_TRUE); // every animation frame
+}
