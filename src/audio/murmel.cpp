@@ -3,7 +3,9 @@
 #include "audio/murmel.h"
 #include "audio/murmel_assert.h"
 
+#if defined(__SSE__)
 #include <xmmintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -409,12 +411,15 @@ void addVoiceToBus(AudioSourceInstance &aVoice, float *aBuffer, uint32_t aFrames
     aVoice.mAppliedGain[1] = target[1];
 }
 
-// Denormals are flushed to zero on every thread that mixes.
+// Denormals are flushed to zero on every thread that mixes (on x86, through
+// the SSE control register; WebAssembly has no such mode and keeps them).
 void flushDenormalsOnThisThread() {
+#if defined(__SSE__)
     thread_local bool done = false;
     if (done) return;
     _mm_setcsr(_mm_getcsr() | 0x8040);
     done = true;
+#endif
 }
 } // namespace
 

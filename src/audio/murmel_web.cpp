@@ -1,21 +1,27 @@
 // murmel_web.cpp - the browser's audio device: the engine mixes, Web Audio
 // plays. Emscripten's OpenAL runs on the page's AudioContext; a queue of
 // blocks of the engine's mix, at the context's own rate, is refilled on every
-// frame and by a 20 ms timer, so it never starves even when frames are slow.
+// frame and by a 20 ms timer. The page has one thread, so nothing is mixed
+// while a frame is drawn: the queue holds at least three times the longest
+// recent frame (0.2 s at least, 6 s at most), so that it never starves, even
+// where frames are slow (a software WebGL).
 #include "audio/murmel.h"
 #include "audio/murmel_sdl.h"
 
 #include <AL/al.h>
 #include <AL/alc.h>
 #include <emscripten.h>
+#include <emscripten/eventloop.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace Murmel {
 
 namespace {
-constexpr int QUEUED_BLOCKS = 4;       // blocks in Web Audio's hands, 4 x 2048 frames
-constexpr double PUMP_INTERVAL_MS = 20; // the timer's refill, between frames
+constexpr int FIRST_BLOCKS = 4;          // blocks queued at the start
+constexpr double PUMP_INTERVAL_MS = 20;  // the timer's refill, between frames
+constexpr double MIN_QUEUED_SECONDS = 0.2, MAX_QUEUED_SECONDS = 6.0;
 constexpr ALenum FORMAT_STEREO_FLOAT32 = 0x10011; // AL_EXT_float32
 
 struct WebDevice {
@@ -23,7 +29,8 @@ struct WebDevice {
     ALCdevice *device = nullptr;
     ALCcontext *context = nullptr;
     ALuint source = 0;
-    ALuint buffers[QUEUED_BLOCKS] = {};
+    std::vector<ALuint> buffers;   // every buffer made, queued or being refilled
+    double wantedSeconds = MIN_QUEUED_SECONDS; // what the queue should hold
     uint32_t blockFrames = 0;
     bool useFloat = true;
     long interval = 0;
@@ -59,13 +66,24 @@ void fill(ALuint b) {
 
 void pump() {
     if (!web.engine) return;
-    ALint processed = 0;
+    ALint processed = 0, queued = 0;
     alGetSourcei(web.source, AL_BUFFERS_PROCESSED, &processed);
     for (; processed > 0; --processed) {
         ALuint b = 0;
         alSourceUnqueueBuffers(web.source, 1, &b);
         fill(b);
         alSourceQueueBuffers(web.source, 1, &b);
+    }
+    // More blocks while the queue holds less than wanted.
+    alGetSourcei(web.source, AL_BUFFERS_QUEUED, &queued);
+    const double blockSeconds = static_cast<double>(web.blockFrames) / web.engine->mSampleRate;
+    while (queued * blockSeconds < web.wantedSeconds) {
+        ALuint b = 0;
+        alGenBuffers(1, &b);
+        web.buffers.push_back(b);
+        fill(b);
+        alSourceQueueBuffers(web.source, 1, &b);
+        ++queued;
     }
     ALint state = 0;
     alGetSourcei(web.source, AL_SOURCE_STATE, &state);
@@ -78,7 +96,7 @@ void cleanup(Engine *) {
     if (web.interval) emscripten_clear_interval(web.interval);
     alSourceStop(web.source);
     alDeleteSources(1, &web.source);
-    alDeleteBuffers(QUEUED_BLOCKS, web.buffers);
+    alDeleteBuffers(static_cast<ALsizei>(web.buffers.size()), web.buffers.data());
     alcMakeContextCurrent(nullptr);
     alcDestroyContext(web.context);
     alcCloseDevice(web.device);
@@ -103,9 +121,10 @@ Result startDeviceBackend(Engine &aEngine, uint32_t, uint32_t aBufferFrames) {
     web.blockFrames = aBufferFrames;
     aEngine.finishBackendSetup(static_cast<uint32_t>(rate), aBufferFrames, 1, 2);
     alGenSources(1, &web.source);
-    alGenBuffers(QUEUED_BLOCKS, web.buffers);
+    web.buffers.resize(FIRST_BLOCKS);
+    alGenBuffers(FIRST_BLOCKS, web.buffers.data());
     for (ALuint b : web.buffers) fill(b);
-    alSourceQueueBuffers(web.source, QUEUED_BLOCKS, web.buffers);
+    alSourceQueueBuffers(web.source, FIRST_BLOCKS, web.buffers.data());
     alSourcePlay(web.source);
     web.interval = emscripten_set_interval(pumpOnTimer, PUMP_INTERVAL_MS, nullptr);
     aEngine.mBackendCleanup = cleanup;
@@ -114,7 +133,13 @@ Result startDeviceBackend(Engine &aEngine, uint32_t, uint32_t aBufferFrames) {
     return ResultOk;
 }
 
-void pumpWebAudio() { pump(); }
+void pumpWebAudio(double aFrameSeconds) {
+    // Three times the frame just drawn, easing back down slowly when frames
+    // get faster again.
+    web.wantedSeconds = std::clamp(std::max(3 * aFrameSeconds, 0.98 * web.wantedSeconds), MIN_QUEUED_SECONDS,
+                                   MAX_QUEUED_SECONDS);
+    pump();
+}
 uint64_t webBlocksMixed() { return web.blocksMixed; }
 
 } // namespace Murmel

@@ -79,8 +79,9 @@ EM_BOOL onKeyUp(int, const EmscriptenKeyboardEvent *, void *) {
 void frame() {
     fitCanvas();
     if (!started || platform::web::paused()) return; // the canvas keeps its last frame
+    const double began = emscripten_get_now();
     drawFrame();
-    Murmel::pumpWebAudio();
+    Murmel::pumpWebAudio((emscripten_get_now() - began) / 1000.0);
     ++framesDrawn;
 }
 } // namespace

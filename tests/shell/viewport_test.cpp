@@ -38,3 +38,14 @@ TEST(Viewport, ZeroHeightGivesAnEmptyViewportWithoutTrapping) {
     EXPECT_EQ(v.width, 0);
 }
 } // namespace
+
+namespace {
+// With no display to ask (SDL's video not started), full screen falls back to
+// the windowed size, width first.
+TEST(FullScreen, WithoutADisplayTheWindowedSizeIsUsed) {
+    int32_t width = 0, height = 0;
+    fullScreenSize(&width, &height);
+    EXPECT_EQ(width, 960);
+    EXPECT_EQ(height, 540);
+}
+} // namespace

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The web build in Debian's headless Chromium (software WebGL), served on
+# loopback: the page loads without a console error, a real click starts the
+# show and its sound, a screenshot some seconds in shows the scroll text over
+# the clear colour, one started at show time 70000 shows a scene, and Web
+# Audio runs with the engine's blocks. Run after scripts/web.sh.
+. "$(dirname "$0")/../e2e/lib.sh"
+WEB=${WEB_DIR:-build-web}
+work=$(mktemp -d)
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -m http.server --bind 127.0.0.1 "$port" -d "$WEB" >"$work/http.log" 2>&1 &
+HTTP_PID=$!
+chromium --headless=new --no-sandbox --disable-gpu --use-angle=swiftshader --enable-unsafe-swiftshader \
+    --no-first-run --disable-background-networking --disable-component-update --disable-sync --disable-quic \
+    --user-data-dir="$work/profile" --remote-debugging-port=0 about:blank >"$work/chromium.log" 2>&1 &
+CHROME_PID=$!
+trap 'kill $HTTP_PID $CHROME_PID 2>/dev/null; wait 2>/dev/null' EXIT
+page="http://127.0.0.1:$port/index.html"
+
+# Software WebGL draws a frame of 262144 cubes in seconds, so the waits are long.
+cat >"$work/steps" <<STEPS
+viewport 960 540
+wait-ready
+eval overlay document.getElementById('start').textContent
+eval idle vromStatus()
+click 480 270
+sleep 12
+screenshot intro
+eval status ({show: vromStatus(), audio: AL.currentCtx ? AL.currentCtx.audioCtx.state : 'none', rate: AL.currentCtx ? AL.currentCtx.audioCtx.sampleRate : 0, time: performance.now()})
+sleep 10
+eval later ({show: vromStatus(), time: performance.now()})
+navigate $page?start=70000
+wait-ready
+click 480 270
+sleep 12
+screenshot scene
+STEPS
+timeout 300 python3 "$(dirname "$0")/cdp.py" "$work/profile/DevToolsActivePort" "$page" "$work/steps" "$work"
+check "the browser ran every step (status $?)" test -s "$work/scene.png"
+errors=$(cat "$work/errors.txt" 2>/dev/null)
+check "the page logs no console error${errors:+: $errors}" test -z "$errors"
+check "it waits behind \"click to start\" ($(cat "$work/overlay.json" 2>/dev/null))" grep -q '"click to start"' "$work/overlay.json"
+check "  with the show not started before the click" grep -q '"started": false' "$work/idle.json"
+field() { python3 -c "import json, sys; d = json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, d))" "$@"; }
+check "the click starts the show ($(field "$work/status.json" "show['frames']") frames)" \
+    test "$(field "$work/status.json" "show['started'] and show['frames'] > 0")" = True
+check "the AudioContext is running ($(field "$work/status.json" "audio"), $(field "$work/status.json" "rate") Hz)" \
+    test "$(field "$work/status.json" "audio")" = running
+check "and the engine has mixed blocks for it ($(field "$work/later.json" "show['blocksMixed']"))" \
+    test "$(field "$work/later.json" "show['blocksMixed'] > 4")" = True
+gold=$(gold_pixels "$work/intro.png")
+check "a screenshot shows the scroll text ($gold gold pixels)" test "${gold:-0}" -gt 200
+background=$(convert "$work/intro.png" -format "%[pixel:p{5,270}]" info: 2>/dev/null)
+check "  over the clear colour ($background)" bash -c "[[ '$background' != 'srgb(0,0,0)' && '$background' != 'black' ]]"
+colours=$(convert "$work/scene.png" -format %k info: 2>/dev/null)
+check "started at show time 70000 it shows a scene ($colours colours)" test "${colours:-0}" -gt 300
+fps=$(python3 -c "
+import json; a = json.load(open('$work/status.json')); b = json.load(open('$work/later.json'))
+print('%.2f' % ((b['show']['frames'] - a['show']['frames']) * 1000 / (b['time'] - a['time'])))")
+echo "note: headless Chromium with software WebGL draws $fps frames a second at 960 x 540"
+[ "$failures" -eq 0 ] && rm -rf "$work" || echo "screenshots and logs kept in $work"
+finish

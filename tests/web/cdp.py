@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""cdp.py - drives Debian's headless Chromium through the DevTools protocol on
+loopback, for the web build's tests. Standard library only: a minimal
+WebSocket client (RFC 6455, text frames, client masking) and the protocol's
+JSON messages.
+
+    cdp.py CHROME_PORT_FILE URL SCRIPT OUTDIR
+
+SCRIPT is a list of steps, one a line:
+    viewport W H            the page's size in CSS pixels (device scale 1)
+    wait-ready              until the page's runtime is up (60 s at most)
+    click X Y               a real mouse click (a user gesture)
+    sleep SECONDS
+    screenshot NAME         OUTDIR/NAME.png
+    eval NAME EXPRESSION    OUTDIR/NAME.json: the expression's value as JSON
+    navigate URL
+Console errors and uncaught exceptions of the page go to OUTDIR/errors.txt.
+"""
+import base64, json, os, socket, struct, sys, time, urllib.request
+
+
+class WebSocket:
+    def __init__(self, url):
+        assert url.startswith('ws://')
+        host_port, path = url[5:].split('/', 1)
+        host, port = host_port.split(':')
+        self.sock = socket.create_connection((host, int(port)), timeout=120)
+        key = base64.b64encode(os.urandom(16)).decode()
+        request = (f'GET /{path} HTTP/1.1\r\nHost: {host_port}\r\nUpgrade: websocket\r\n'
+                   f'Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n')
+        self.sock.sendall(request.encode())
+        response = b''
+        while b'\r\n\r\n' not in response:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                raise RuntimeError('the browser closed the connection during the handshake')
+            response += chunk
+        if b' 101 ' not in response.split(b'\r\n', 1)[0]:
+            raise RuntimeError('no WebSocket upgrade: ' + response.split(b'\r\n', 1)[0].decode())
+        self.buffer = response.split(b'\r\n\r\n', 1)[1]
+
+    def send(self, text):
+        data = text.encode()
+        header = bytes([0x81])
+        if len(data) < 126:
+            header += bytes([0x80 | len(data)])
+        elif len(data) < 65536:
+            header += bytes([0x80 | 126]) + struct.pack('>H', len(data))
+        else:
+            header += bytes([0x80 | 127]) + struct.pack('>Q', len(data))
+        mask = os.urandom(4)
+        self.sock.sendall(header + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(data)))
+
+    def _read(self, n):
+        while len(self.buffer) < n:
+            chunk = self.sock.recv(1 << 16)
+            if not chunk:
+                raise RuntimeError('the browser closed the connection')
+            self.buffer += chunk
+        data, self.buffer = self.buffer[:n], self.buffer[n:]
+        return data
+
+    def receive(self):
+        message = b''
+        while True:
+            first, second = self._read(2)
+            length = second & 0x7F
+            if length == 126:
+                length = struct.unpack('>H', self._read(2))[0]
+            elif length == 127:
+                length = struct.unpack('>Q', self._read(8))[0]
+            payload = self._read(length)
+            opcode = first & 0x0F
+            if opcode == 8:
+                raise RuntimeError('the browser closed the WebSocket')
+            if opcode in (0, 1, 2):
+                message += payload
+                if first & 0x80:
+                    return message.decode()
+
+
+class Page:
+    def __init__(self, port, outdir):
+        targets = json.load(urllib.request.urlopen(f'http://127.0.0.1:{port}/json'))
+        page = next(t for t in targets if t['type'] == 'page')
+        self.ws = WebSocket(page['webSocketDebuggerUrl'])
+        self.next_id = 0
+        self.errors = open(os.path.join(outdir, 'errors.txt'), 'w')
+        for method in ('Runtime.enable', 'Log.enable', 'Page.enable'):
+            self.call(method)
+
+    def _event(self, message):
+        method, params = message.get('method'), message.get('params', {})
+        if method == 'Runtime.consoleAPICalled' and params.get('type') == 'error':
+            self.errors.write('console: ' + ' '.join(str(a.get('value', a.get('description', '')))
+                                                    for a in params.get('args', [])) + '\n')
+        elif method == 'Runtime.exceptionThrown':
+            self.errors.write('exception: ' + json.dumps(params.get('exceptionDetails', {}))[:400] + '\n')
+        elif method == 'Log.entryAdded' and params.get('entry', {}).get('level') == 'error':
+            entry = params['entry']
+            self.errors.write(f"log: {entry.get('text')} {entry.get('url', '')}\n")
+        self.errors.flush()
+
+    def call(self, method, **params):
+        self.next_id += 1
+        wanted = self.next_id
+        self.ws.send(json.dumps({'id': wanted, 'method': method, 'params': params}))
+        while True:
+            message = json.loads(self.ws.receive())
+            if message.get('id') == wanted:
+                if 'error' in message:
+                    raise RuntimeError(f"{method}: {message['error']}")
+                return message.get('result', {})
+            self._event(message)
+
+    def evaluate(self, expression):
+        result = self.call('Runtime.evaluate', expression=expression, returnByValue=True, awaitPromise=True)
+        return result.get('result', {}).get('value')
+
+    def pump(self, seconds):  # keeps reading events while time passes
+        end = time.time() + seconds
+        while time.time() < end:
+            self.evaluate('0')
+            time.sleep(0.2)
+
+
+def main():
+    port_file, url, script, outdir = sys.argv[1:5]
+    for _ in range(300):
+        if os.path.exists(port_file) and open(port_file).read().strip():
+            break
+        time.sleep(0.1)
+    port = open(port_file).read().split()[0]
+    page = Page(port, outdir)
+    page.call('Page.navigate', url=url)
+    for line in open(script):
+        words = line.split()
+        if not words:
+            continue
+        step = words[0]
+        if step == 'viewport':
+            page.call('Emulation.setDeviceMetricsOverride', width=int(words[1]), height=int(words[2]),
+                      deviceScaleFactor=1, mobile=False)
+        elif step == 'wait-ready':
+            for _ in range(600):
+                if page.evaluate("typeof Module !== 'undefined' && !!Module.calledRun"):
+                    break
+                time.sleep(0.1)
+            else:
+                raise RuntimeError('the page did not start within 60 s')
+        elif step == 'click':
+            x, y = float(words[1]), float(words[2])
+            for kind in ('mousePressed', 'mouseReleased'):
+                page.call('Input.dispatchMouseEvent', type=kind, x=x, y=y, button='left', clickCount=1)
+        elif step == 'sleep':
+            page.pump(float(words[1]))
+        elif step == 'screenshot':
+            shot = page.call('Page.captureScreenshot', format='png')
+            with open(os.path.join(outdir, words[1] + '.png'), 'wb') as f:
+                f.write(base64.b64decode(shot['data']))
+        elif step == 'eval':
+            with open(os.path.join(outdir, words[1] + '.json'), 'w') as f:
+                json.dump(page.evaluate(' '.join(words[2:])), f)
+        elif step == 'navigate':
+            page.call('Page.navigate', url=words[1])
+        else:
+            raise RuntimeError('unknown step: ' + line)
+
+
+if __name__ == '__main__':
+    main()
