@@ -26,6 +26,18 @@ typedef float Float8 __attribute__((vector_size(32)));
 typedef int64_t Mask4 __attribute__((vector_size(32)));  // lanes of Double4 compares
 typedef int32_t Mask8 __attribute__((vector_size(32)));  // lanes of Float8 compares
 
+// The lanes of the double-precision fast paths: 4 with AVX2 (and on other
+// x86-64, where GCC splits them), 2 with WebAssembly's 128-bit SIMD, whose
+// code for 256-bit vectors is slow.
+#if defined(__wasm_simd128__)
+typedef double DoubleV __attribute__((vector_size(16)));
+typedef int64_t MaskV __attribute__((vector_size(16)));
+#else
+typedef Double4 DoubleV;
+typedef Mask4 MaskV;
+#endif
+inline constexpr int DOUBLE_LANES = static_cast<int>(sizeof(DoubleV) / sizeof(double));
+
 // Escape iterations stop at these counts.
 inline constexpr int32_t JULIA_MAX_ITERATIONS = 31;
 inline constexpr int32_t CUBIC_MAX_ITERATIONS = 32;

@@ -8,7 +8,11 @@
 using namespace voxel_detail;
 
 namespace {
-bool anyLane(Mask4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
+bool anyLane(MaskV m) {
+    int64_t any = 0;
+    for (int i = 0; i < DOUBLE_LANES; ++i) any |= m[i];
+    return any != 0;
+}
 
 // ---- quintic -----------------------------------------------------------------------
 
@@ -28,16 +32,15 @@ int32_t quinticValue(double sum, int32_t x, int32_t y, int32_t z) {
 
 double quinticStart(int32_t c) { return (c - 32) * 0.04; }
 
-// One row (y, z) of the interior, four x at a time (x = 1..64; 63 and 64 are
-// computed and dropped).
-VOXEL_SIMD_CLONES void quinticRow(float *row, int32_t y, int32_t z,
-                                                                const QuinticCoefficients &k) {
-    const Double4 y0 = Double4{} + quinticStart(y), z0 = Double4{} + quinticStart(z);
-    for (int32_t x0 = 1; x0 <= 62; x0 += 4) {
-        Double4 xs;
-        for (int i = 0; i < 4; ++i) xs[i] = quinticStart(x0 + i);
-        const Double4 sum = quinticSum(xs, y0, z0, k.k1, k.k3, k.k5, k.k7);
-        for (int i = 0; i < 4 && x0 + i <= 62; ++i)
+// One row (y, z) of the interior, DOUBLE_LANES x at a time (x = 1..62, and
+// with four lanes 63 and 64 too, computed and dropped).
+VOXEL_SIMD_CLONES void quinticRow(float *row, int32_t y, int32_t z, const QuinticCoefficients &k) {
+    const DoubleV y0 = DoubleV{} + quinticStart(y), z0 = DoubleV{} + quinticStart(z);
+    for (int32_t x0 = 1; x0 <= 62; x0 += DOUBLE_LANES) {
+        DoubleV xs;
+        for (int i = 0; i < DOUBLE_LANES; ++i) xs[i] = quinticStart(x0 + i);
+        const DoubleV sum = quinticSum(xs, y0, z0, k.k1, k.k3, k.k5, k.k7);
+        for (int i = 0; i < DOUBLE_LANES && x0 + i <= 62; ++i)
             row[x0 + i] = static_cast<float>(quinticValue(sum[i], x0 + i, y, z));
     }
 }
@@ -46,26 +49,25 @@ VOXEL_SIMD_CLONES void quinticRow(float *row, int32_t y, int32_t z,
 
 int32_t cubicValue(int64_t n) { return n >= 7 ? static_cast<int32_t>(n - 6) : 0; }
 
-// One row (y, z) of the interior, four x at a time. Lanes that have stopped
-// keep computing (to infinities and NaNs) but their count no longer moves.
-VOXEL_SIMD_CLONES void cubicRowValues(float *row, int32_t y,
-                                                                    int32_t z, const CubicRow &c) {
+// One row (y, z) of the interior, DOUBLE_LANES x at a time. Lanes that have
+// stopped keep computing (to infinities and NaNs) but their count no longer moves.
+VOXEL_SIMD_CLONES void cubicRowValues(float *row, int32_t y, int32_t z, const CubicRow &c) {
     const double y0 = (y - 32) * c.k, z0 = (z - 32) * c.k;
-    for (int32_t x0 = 1; x0 <= 62; x0 += 4) {
-        Double4 xs;
-        for (int i = 0; i < 4; ++i) xs[i] = (x0 + i - 32) * c.k;
-        Double4 p = c.ce * xs - c.se * z0;
-        Double4 q = c.ce * z0 + c.se * xs;
-        Double4 r = Double4{} + y0;
-        const Double4 ys = Double4{} + y0, zs = Double4{} + z0;
-        Mask4 active = Mask4{} - 1, n = Mask4{};
+    for (int32_t x0 = 1; x0 <= 62; x0 += DOUBLE_LANES) {
+        DoubleV xs;
+        for (int i = 0; i < DOUBLE_LANES; ++i) xs[i] = (x0 + i - 32) * c.k;
+        DoubleV p = c.ce * xs - c.se * z0;
+        DoubleV q = c.ce * z0 + c.se * xs;
+        DoubleV r = DoubleV{} + y0;
+        const DoubleV ys = DoubleV{} + y0, zs = DoubleV{} + z0;
+        MaskV active = MaskV{} - 1, n = MaskV{};
         for (int32_t iteration = 1; iteration <= CUBIC_MAX_ITERATIONS; ++iteration) {
-            const Double4 s = cubicStep(p, q, r, xs, ys, zs);
-            n = active ? Mask4{} + iteration : n;
+            const DoubleV s = cubicStep(p, q, r, xs, ys, zs);
+            n = active ? MaskV{} + iteration : n;
             active &= (s > 0.1) | (s < -0.1); // |s| > 0.1; false for NaN
             if (!anyLane(active)) break;
         }
-        for (int i = 0; i < 4 && x0 + i <= 62; ++i) row[x0 + i] = static_cast<float>(cubicValue(n[i]));
+        for (int i = 0; i < DOUBLE_LANES && x0 + i <= 62; ++i) row[x0 + i] = static_cast<float>(cubicValue(n[i]));
     }
 }
 } // namespace
