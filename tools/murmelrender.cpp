@@ -19,6 +19,7 @@
 // Status: 0 done; 1 the engine refused the file (the result code's name is
 // printed) or the output could not be written; 2 bad arguments (with a usage
 // line). The output is written under a temporary name and renamed when complete.
+#include "cli.h"
 #include "audio/murmel.h"
 #include "wav_writer.h"
 
@@ -48,14 +49,6 @@ int usage(const char *aProblem) {
     return 2;
 }
 
-bool parseNumber(const char *aText, double aLow, double aHigh, double *aOut) {
-    char *end = nullptr;
-    errno = 0;
-    const double v = std::strtod(aText, &end);
-    if (errno || end == aText || *end || !(v >= aLow && v <= aHigh)) return false;
-    *aOut = v;
-    return true;
-}
 
 int render(const Options &o) {
     Murmel::Engine engine;

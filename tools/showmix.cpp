@@ -11,6 +11,7 @@
 // tests: the two mixes agree within 1e-6.
 //
 // Status: 0 done, 1 a failure, 2 bad arguments.
+#include "cli.h"
 #include "shell/lifetime.h"
 #include "shell/shell.h"
 #include "show/show.h"
@@ -28,25 +29,17 @@ int usage(const char *problem) {
     return 2;
 }
 
-bool parse(const char *text, long lo, long hi, long *out) {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno || end == text || *end || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
 } // namespace
 
 int main(int argc, char **argv) {
     const char *path = nullptr;
-    long seconds = 10, start = 0;
+    int64_t seconds = 10, start = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--seconds" && i + 1 < argc) {
-            if (!parse(argv[++i], 1, 3600, &seconds)) return usage("--seconds takes 1 to 3600");
+            if (!parseInteger(argv[++i], 1, 3600, &seconds)) return usage("--seconds takes 1 to 3600");
         } else if (a == "--start" && i + 1 < argc) {
-            if (!parse(argv[++i], 0, 2000000000, &start)) return usage("--start takes a show time from 0");
+            if (!parseInteger(argv[++i], 0, 2000000000, &start)) return usage("--start takes a show time from 0");
         } else if (!path && !a.empty() && a[0] != '-') {
             path = argv[i];
         } else {

@@ -10,6 +10,7 @@
 // per frame of the scene. The same program built for WebAssembly (the web
 // build, run with node) writes the same bytes; its tests compare the two.
 // Bad arguments: a usage line and status 2.
+#include "cli.h"
 #include "shell/demostate.h"
 #include "voxel/voxel.h"
 
@@ -37,14 +38,6 @@ int usage() {
     return 2;
 }
 
-bool parseInt(const char *text, long lo, long hi, long *out) {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno || end == text || *end || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
 } // namespace
 
 int main(int argc, char **argv) {
@@ -60,16 +53,16 @@ int main(int argc, char **argv) {
     const Scene *scene = nullptr;
     for (const Scene &s : SCENES)
         if (std::strcmp(args[0], s.name) == 0) scene = &s;
-    long t = 0, frames = 1, step = 1;
-    if (!scene || !parseInt(args[1], INT32_MIN, INT32_MAX, &t) ||
-        (args.size() > 2 && !parseInt(args[2], 1, 1000000, &frames)) ||
-        (args.size() > 3 && !parseInt(args[3], -1000000, 1000000, &step)))
+    int64_t t = 0, frames = 1, step = 1;
+    if (!scene || !parseInteger(args[1], INT32_MIN, INT32_MAX, &t) ||
+        (args.size() > 2 && !parseInteger(args[2], 1, 1000000, &frames)) ||
+        (args.size() > 3 && !parseInteger(args[3], -1000000, 1000000, &step)))
         return usage();
 
     std::vector<float> field(GRID_CELLS, 0.0f);
     demo.voxels = field.data();
     const auto began = std::chrono::steady_clock::now();
-    for (long i = 0; i < frames; ++i) scene->generate(static_cast<int32_t>(t + i * step));
+    for (int64_t i = 0; i < frames; ++i) scene->generate(static_cast<int32_t>(t + i * step));
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count();
 
     long filled = 0;

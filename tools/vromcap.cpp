@@ -35,6 +35,7 @@
 // Status: 0 done, 2 bad arguments, 1 a failure while rendering or writing
 // (or no ffmpeg for --video). Files are written under a temporary name and
 // renamed when complete.
+#include "cli.h"
 #include "shell/demostate.h"
 #include "shell/lifetime.h"
 #include "shell/shell.h"
@@ -89,14 +90,6 @@ int usage(const char *problem) {
     return 2;
 }
 
-bool parseInteger(const char *text, int64_t lo, int64_t hi, int64_t *out) {
-    char *end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text, &end, 10);
-    if (errno || end == text || *end || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
 
 bool parseSize(const char *text, int32_t *w, int32_t *h) {
     int64_t a = 0, b = 0;
