@@ -53,7 +53,7 @@ void start() {
     startAudio(); // inside the click: the browser lets Web Audio start
     startMusic();
     if (firstShowTime > 0) // the clock's origin so that the first frame shows firstShowTime
-        demo.startTime = static_cast<int32_t>(platform::ticksMs() * 3u / 4u) - firstShowTime;
+        demo.startTime = static_cast<int32_t>(showClock(platform::ticksMs())) - firstShowTime;
     EM_ASM({ if (typeof vromStarted === 'function') vromStarted(); });
 }
 
@@ -62,12 +62,10 @@ EM_BOOL onClick(int, const EmscriptenMouseEvent *, void *) {
     return EM_FALSE;
 }
 
+// The page's vromToggleFullscreen asks the browser, which may refuse (a frame
+// without permission, a headless browser): then a warning, and the show goes on.
 EM_BOOL onDoubleClick(int, const EmscriptenMouseEvent *, void *) {
-    EmscriptenFullscreenChangeEvent state;
-    if (emscripten_get_fullscreen_status(&state) == EMSCRIPTEN_RESULT_SUCCESS && state.isFullscreen)
-        emscripten_exit_fullscreen();
-    else
-        emscripten_request_fullscreen("#canvas", EM_TRUE);
+    EM_ASM({ if (typeof vromToggleFullscreen === 'function') vromToggleFullscreen(); });
     return EM_TRUE;
 }
 
@@ -104,7 +102,7 @@ EMSCRIPTEN_KEEPALIVE const char *vrom_status() {
                   "\"sampleRate\":%u,\"width\":%d,\"height\":%d}",
                   started ? "true" : "false", platform::web::paused() ? "true" : "false",
                   static_cast<long long>(framesDrawn),
-                  started ? static_cast<int32_t>(platform::ticksMs() * 3u / 4u) - demo.startTime : 0,
+                  started ? static_cast<int32_t>(showClock(platform::ticksMs())) - demo.startTime : 0,
                   static_cast<unsigned long long>(Murmel::webBlocksMixed()), audioEngine.mSampleRate, demo.width,
                   demo.height);
     json = text;

@@ -29,6 +29,16 @@ screenshot intro
 eval status ({show: vromStatus(), audio: AL.currentCtx ? AL.currentCtx.audioCtx.state : 'none', rate: AL.currentCtx ? AL.currentCtx.audioCtx.sampleRate : 0, time: performance.now()})
 sleep 10
 eval later ({show: vromStatus(), time: performance.now()})
+key
+eval paused vromStatus()
+sleep 8
+eval stillPaused vromStatus()
+key
+sleep 8
+eval resumed vromStatus()
+dblclick 480 270
+sleep 2
+eval fullscreen ({element: document.fullscreenElement ? document.fullscreenElement.id : 'none', outcome: window.vromFullscreen || 'not asked'})
 navigate $page?start=70000
 wait-ready
 click 480 270
@@ -48,6 +58,16 @@ check "the AudioContext is running ($(field "$work/status.json" "audio"), $(fiel
     test "$(field "$work/status.json" "audio")" = running
 check "and the engine has mixed blocks for it ($(field "$work/later.json" "show['blocksMixed']"))" \
     test "$(field "$work/later.json" "show['blocksMixed'] > 4")" = True
+check "a key release pauses the show (paused $(field "$work/paused.json" "paused"))" \
+    test "$(field "$work/paused.json" "paused")" = True
+check "  and its clock and frames stand still ($(field "$work/paused.json" "frames") then $(field "$work/stillPaused.json" "frames") frames)" \
+    test "$(field "$work/paused.json" "(frames, showTime)")" = "$(field "$work/stillPaused.json" "(frames, showTime)")"
+check "another resumes it ($(field "$work/resumed.json" "frames") frames)" \
+    test "$(field "$work/resumed.json" "not paused and frames > $(field "$work/stillPaused.json" "frames")")" = True
+# Headless Chromium refuses full screen ("Permissions check failed"); the page
+# must have asked for it, and a refusal must leave the show running.
+check "a double click asks for the canvas in full screen ($(cat "$work/fullscreen.json"))" \
+    test "$(field "$work/fullscreen.json" "element == 'canvas' or outcome.startswith('refused')")" = True
 gold=$(gold_pixels "$work/intro.png")
 check "a screenshot shows the scroll text ($gold gold pixels)" test "${gold:-0}" -gt 200
 background=$(convert "$work/intro.png" -format "%[pixel:p{5,270}]" info: 2>/dev/null)

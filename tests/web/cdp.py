@@ -10,6 +10,8 @@ SCRIPT is a list of steps, one a line:
     viewport W H            the page's size in CSS pixels (device scale 1)
     wait-ready              until the page's runtime is up (60 s at most)
     click X Y               a real mouse click (a user gesture)
+    dblclick X Y            a real double click
+    key                     a key pressed and released (the letter a)
     sleep SECONDS
     screenshot NAME         OUTDIR/NAME.png
     eval NAME EXPRESSION    OUTDIR/NAME.json: the expression's value as JSON
@@ -152,6 +154,15 @@ def main():
             x, y = float(words[1]), float(words[2])
             for kind in ('mousePressed', 'mouseReleased'):
                 page.call('Input.dispatchMouseEvent', type=kind, x=x, y=y, button='left', clickCount=1)
+        elif step == 'dblclick':
+            x, y = float(words[1]), float(words[2])
+            for count in (1, 2):
+                for kind in ('mousePressed', 'mouseReleased'):
+                    page.call('Input.dispatchMouseEvent', type=kind, x=x, y=y, button='left', clickCount=count)
+        elif step == 'key':
+            for kind in ('keyDown', 'keyUp'):
+                page.call('Input.dispatchKeyEvent', type=kind, key='a', code='KeyA', text='a' if kind == 'keyDown' else '',
+                          windowsVirtualKeyCode=65)
         elif step == 'sleep':
             page.pump(float(words[1]))
         elif step == 'screenshot':
