@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# web.sh - builds the show for browsers in build-web/ with Debian's emscripten:
+# web.sh - installs what is missing, then builds the show for browsers in
+# build-web/ with Debian's emscripten:
 # index.html, vrom2022.js, vrom2022.wasm and vrom2022.data (the assets), ready
 # to be served as they are: python3 -m http.server -d build-web
 # Also build-web/node/: voxeldump and showmix for node, for the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/deps.sh
 # Debian's emscripten runs its JavaScript tools with the machine's node, which
 # finds Debian's acorn only here.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
