@@ -8,6 +8,7 @@
 #include "shell/shell.h"
 #include "show/show.h"
 #include "show/stats.h"
+#include "st/st_rendertarget.h"
 
 #include <SDL.h>
 #include <benchmark/benchmark.h>
@@ -26,18 +27,9 @@ bool glReady() {
             !gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress)))
             return false;
         SDL_GL_SetSwapInterval(0);
-        GLuint fbo = 0, colour = 0, depth = 0;
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        glGenRenderbuffers(1, &colour);
-        glBindRenderbuffer(GL_RENDERBUFFER, colour);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, WIDTH, HEIGHT);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-        glGenRenderbuffers(1, &depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, WIDTH, HEIGHT);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return false;
+        // Kept bound until the process ends, as the demo keeps its GL objects.
+        auto *target = new st::Rendertarget;
+        if (!target->init(WIDTH, HEIGHT)) return false;
         demo.width = WIDTH;
         demo.height = HEIGHT;
         locateAssets();

@@ -40,6 +40,7 @@
 #include "shell/lifetime.h"
 #include "shell/shell.h"
 #include "show/show.h"
+#include "st/st_rendertarget.h"
 #include "audio/murmel_sdl.h"
 #include "platform/platform.h"
 #include "capture_pipeline.h"
@@ -102,30 +103,9 @@ bool parseSize(const char *text, int32_t *w, int32_t *h) {
 
 // ---- offscreen rendering -------------------------------------------------------------------
 
-struct Target {
-    GLuint fbo = 0, colour = 0, depth = 0;
-    int32_t width = 0, height = 0;
-};
-
-bool makeTarget(Target &t, int32_t w, int32_t h) {
-    t.width = w;
-    t.height = h;
-    glGenFramebuffers(1, &t.fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, t.fbo);
-    glGenRenderbuffers(1, &t.colour);
-    glBindRenderbuffer(GL_RENDERBUFFER, t.colour);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, w, h);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, t.colour);
-    glGenRenderbuffers(1, &t.depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, t.depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, w, h);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, t.depth);
-    return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-}
-
 // The frame as the demo would show it in a W x H window: letterboxed 16:9.
-void renderFrame(const Target &target, int32_t t) {
-    glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
+void renderFrame(const st::Rendertarget &target, int32_t t) {
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
     glViewport(0, 0, target.width, target.height);
     glClearColor(0, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT); // the bars outside the viewport stay black
@@ -135,9 +115,9 @@ void renderFrame(const Target &target, int32_t t) {
 }
 
 // RGB rows, top row first.
-std::vector<uint8_t> readPixels(const Target &target) {
+std::vector<uint8_t> readPixels(const st::Rendertarget &target) {
     std::vector<uint8_t> bottomUp(static_cast<size_t>(target.width) * static_cast<size_t>(target.height) * 3);
-    glBindFramebuffer(GL_FRAMEBUFFER, target.fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, target.width, target.height, GL_RGB, GL_UNSIGNED_BYTE, bottomUp.data());
     std::vector<uint8_t> topDown(bottomUp.size());
@@ -309,8 +289,8 @@ int capture(const Options &o) {
         soundPath = fs::path(o.outDir) / "audio.wav";
     }
     if (!startGl(o.width, o.height)) return 1;
-    Target target;
-    if (!makeTarget(target, o.width, o.height)) {
+    st::Rendertarget target;
+    if (!target.init(o.width, o.height)) {
         std::fprintf(stderr, "vromcap: no %dx%d framebuffer\n", o.width, o.height);
         return 1;
     }
@@ -352,7 +332,7 @@ int capture(const Options &o) {
     bool ok = true;
     for (int64_t k = 0; k < o.frames && ok; ++k) {
         renderFrame(target, static_cast<int32_t>(frameTime(o, k)));
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, target.fbo);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
         glBindBuffer(GL_PIXEL_PACK_BUFFER, pbo[k % 3]);
         glReadPixels(0, 0, o.width, o.height, GL_RGB, GL_UNSIGNED_BYTE, nullptr);
         if (k > 0) ok = collect(k - 1);
@@ -420,8 +400,8 @@ void label(std::vector<uint8_t> &rgb, int32_t sheetWidth, int32_t x0, int32_t y0
 int sheet(const Options &o) {
     const int32_t w = o.sizeGiven ? o.width : 480, h = o.sizeGiven ? o.height : 270;
     if (!startGl(w, h)) return 1;
-    Target target;
-    if (!makeTarget(target, w, h)) return 1;
+    st::Rendertarget target;
+    if (!target.init(w, h)) return 1;
     startMusicOffline();
     struct Cell {
         int32_t t;

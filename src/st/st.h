@@ -7,6 +7,7 @@
 //                                        per-instance float attribute arrays
 //     st_shadowmap     st::Shadowmap     a 1024 x 1024 depth map and its pass
 //     st_texture       loadTexture, makeBox
+//     st_rendertarget  st::Rendertarget  an offscreen framebuffer (capture, tests)
 //   After nearly every GL call the toolkit reads the GL error flag and reports
 //   an error at once in a modal message box (platform::showMessageBox) whose
 //   caption is "SOURCE::LINE:ERRORNAME"; execution then goes on. The line
@@ -24,6 +25,7 @@
 //   Sizes of attribute arrays are counted in floats, GL buffer sizes in bytes.
 #pragma once
 
+#include "st/st_rendertarget.h"
 #include "st/st_shader.h"
 #include "st/st_shadowmap.h"
 #include "st/st_texture.h"

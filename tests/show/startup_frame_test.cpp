@@ -73,31 +73,16 @@ TEST_F(Show, FontSheetHasEveryGlyphOfTheScrollText) {
 
 // A 64 x 36 framebuffer of our own that frames are drawn into: the window's
 // back buffer is undefined after renderPasses swaps it, this one is not.
-struct Offscreen {
-    GLuint fbo = 0, colour = 0, depth = 0;
+struct Offscreen : st::Rendertarget {
     Offscreen() {
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        glGenRenderbuffers(1, &colour);
-        glBindRenderbuffer(GL_RENDERBUFFER, colour);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, 64, 36);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-        glGenRenderbuffers(1, &depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, 64, 36);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+        init(64, 36);
         glViewport(0, 0, 64, 36);
     }
-    ~Offscreen() {
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glDeleteRenderbuffers(1, &colour);
-        glDeleteRenderbuffers(1, &depth);
-        glDeleteFramebuffers(1, &fbo);
-    }
+    ~Offscreen() override { glBindFramebuffer(GL_FRAMEBUFFER, 0); }
     bool complete() const { return glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE; }
     std::vector<uint8_t> read() const {
         std::vector<uint8_t> px(64 * 36 * 4);
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
         glReadPixels(0, 0, 64, 36, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
         return px;
     }
