@@ -10,6 +10,7 @@ packages=(
     libsdl2-dev libstb-dev python3-glad        # window, GL loader, images, Vorbis
     libsndfile1-dev                            # WAV, FLAC and MP3 decoding
     libgtest-dev libbenchmark-dev              # tests and benchmarks
+    libopenal-dev                              # the mixer benchmark's peer (never linked by the demo)
     clang libclang-rt-14-dev                   # the fuzzers (libFuzzer)
     libgl1-mesa-dri xvfb xauth xdotool x11-utils imagemagick python3 # GL and end-to-end tests
     xfonts-base                                # X core fonts: SDL's message boxes need them

@@ -2,20 +2,66 @@
 #include "capture_pipeline.h"
 #include "png_encoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace fs = std::filesystem;
 
+namespace {
+// Frames in flight: two for each job and two more, as many as fit in the
+// memory budget, and never fewer than two.
+size_t framesInFlight(int32_t aWidth, int32_t aHeight, uint32_t aJobs) {
+    const size_t frameBytes = std::max<size_t>(1, static_cast<size_t>(aWidth) * static_cast<size_t>(aHeight) * 3);
+    const size_t byCount = 2 * static_cast<size_t>(std::max(1u, aJobs)) + 2;
+    return std::clamp<size_t>(CapturePipeline::MAX_BYTES_IN_FLIGHT / frameBytes, 2, byCount);
+}
+} // namespace
+
 CapturePipeline::CapturePipeline(CaptureOutput aOutput, fs::path aOutDir, FILE *aStream, int32_t aWidth,
                                  int32_t aHeight, uint32_t aJobs)
     : mOutput(aOutput), mOutDir(std::move(aOutDir)), mStream(aStream), mWidth(aWidth), mHeight(aHeight),
-      mCapacity(2 * static_cast<size_t>(aJobs == 0 ? 1 : aJobs) + 2) {
-    for (uint32_t i = 0; i < (aJobs == 0 ? 1 : aJobs); ++i) mEncoders.emplace_back([this] { encodeLoop(); });
+      mCapacity(framesInFlight(aWidth, aHeight, aJobs)) {
+    // An encoder beyond the frames that may be in flight would only wait.
+    const size_t encoders = std::min<size_t>(std::max(1u, aJobs), mCapacity);
+    for (size_t i = 0; i < encoders; ++i) mEncoders.emplace_back([this] { encodeLoop(); });
     mWriter = std::thread([this] { writeLoop(); });
 }
 
-CapturePipeline::~CapturePipeline() { finish(); }
+CapturePipeline::~CapturePipeline() {
+    finish();
+    if (!mCommitted) discard();
+}
+
+fs::path CapturePipeline::framePath(int64_t aIndex, bool aPartial) const {
+    char name[40];
+    std::snprintf(name, sizeof name, "frame_%06lld.png%s", static_cast<long long>(aIndex), aPartial ? ".partial" : "");
+    return mOutDir / name;
+}
+
+bool CapturePipeline::commit(std::string *aError) {
+    if (!finish(aError)) return false;
+    if (mOutput == CaptureOutput::Png)
+        for (int64_t k = 0; k < mWritten.load(); ++k) {
+            std::error_code error;
+            fs::rename(framePath(k, true), framePath(k, false), error);
+            if (error) {
+                if (aError) *aError = "capture: [" + framePath(k, false).filename().string() + "] rename failed: " + error.message();
+                return false;
+            }
+        }
+    mCommitted = true;
+    return true;
+}
+
+void CapturePipeline::discard() {
+    finish();
+    if (mOutput != CaptureOutput::Png || mCommitted) return;
+    for (int64_t k = 0; k < mWritten.load(); ++k) {
+        std::error_code error;
+        fs::remove(framePath(k, true), error);
+    }
+}
 
 bool CapturePipeline::submit(int64_t aIndex, std::vector<uint8_t> &&aBottomUpRgb) {
     std::unique_lock<std::mutex> lock(mLock);
@@ -47,7 +93,6 @@ bool CapturePipeline::finish(std::string *aError) {
 
 void CapturePipeline::encodeLoop() {
     PngEncoder png;
-    std::vector<uint8_t> topDown;
     const size_t row = static_cast<size_t>(mWidth) * 3;
     for (;;) {
         Frame frame;
@@ -59,12 +104,13 @@ void CapturePipeline::encodeLoop() {
             mWaiting.pop_front();
         }
         if (mOutput != CaptureOutput::Discard) {
-            topDown.resize(frame.pixels.size());
-            for (int32_t y = 0; y < mHeight; ++y)
-                std::memcpy(&topDown[static_cast<size_t>(y) * row],
-                            &frame.pixels[static_cast<size_t>(mHeight - 1 - y) * row], row);
-            if (mOutput == CaptureOutput::Png) frame.bytes = png.encode(topDown.data(), mWidth, mHeight);
-            else frame.bytes.swap(topDown);
+            // Top row first, in place: no frame-sized buffer of the encoder's own.
+            uint8_t *pixels = frame.pixels.data();
+            for (int32_t y = 0; y < mHeight / 2; ++y)
+                std::swap_ranges(pixels + static_cast<size_t>(y) * row, pixels + static_cast<size_t>(y + 1) * row,
+                                 pixels + static_cast<size_t>(mHeight - 1 - y) * row);
+            if (mOutput == CaptureOutput::Png) frame.bytes = png.encode(pixels, mWidth, mHeight);
+            else frame.bytes.swap(frame.pixels);
         }
         frame.pixels = {};
         {
@@ -109,17 +155,20 @@ bool CapturePipeline::writeFrame(const Frame &aFrame) {
                  std::strerror(errno);
         return false;
     }
-    char name[32];
-    std::snprintf(name, sizeof name, "frame_%06lld.png", static_cast<long long>(aFrame.index));
-    const fs::path path = mOutDir / name, temporary = mOutDir / (std::string(name) + ".partial");
+    const fs::path temporary = framePath(aFrame.index, true);
+    errno = 0;
     FILE *file = std::fopen(temporary.c_str(), "wb");
+    int why = file ? 0 : errno;
     bool ok = file && std::fwrite(aFrame.bytes.data(), 1, aFrame.bytes.size(), file) == aFrame.bytes.size();
-    const int writeErrno = errno;
-    if (file && std::fclose(file) != 0) ok = false;
-    std::error_code renamed;
-    if (ok) fs::rename(temporary, path, renamed);
-    if (ok && !renamed) return true;
-    mError = std::string("capture: [") + name + "] write failed: " +
-             (renamed ? renamed.message() : std::string(std::strerror(writeErrno ? writeErrno : errno)));
+    if (file && !ok) why = errno;
+    if (file && std::fclose(file) != 0) {
+        if (ok) why = errno; // a full disk often shows only here, as the buffer goes out
+        ok = false;
+    }
+    if (ok) return true;
+    std::error_code removed;
+    if (file) fs::remove(temporary, removed); // nothing half-written stays
+    mError = "capture: [" + framePath(aFrame.index, false).filename().string() + "] write failed: " +
+             std::strerror(why ? why : EIO);
     return false;
 }

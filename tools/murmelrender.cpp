@@ -12,13 +12,19 @@
 // float, or 16-bit with --s16 (converted as the SDL back end converts).
 //
 // Length: S seconds when --seconds is given (the voice is stopped there);
-// otherwise until the voice ends, cut after the output frame that reaches the
-// source's last frame. --loop plays the file looping and needs --seconds.
+// otherwise up to the output frame that reaches the source's last frame, so
+// a sound played slowly keeps its tail (the voice is kept until then, though
+// the engine would end it as soon as its decoder has nothing more to read).
+// No render runs past 24 hours: a file whose header makes its own length
+// longer (a rate of 1 Hz, say) is refused unless --seconds is given.
+// --loop plays the file looping and needs --seconds. Past 4 GiB the output
+// is an RF64 file (the 64-bit WAV that ffmpeg, sox and libsndfile read).
 // The same arguments and file give byte-identical output.
 //
 // Status: 0 done; 1 the engine refused the file (the result code's name is
-// printed) or the output could not be written; 2 bad arguments (with a usage
-// line). The output is written under a temporary name and renamed when complete.
+// printed), its length is over 24 hours, or the output could not be written;
+// 2 bad arguments (with a usage line). The output is written under a
+// temporary name and renamed when complete; a failed render leaves nothing.
 #include "cli.h"
 #include "audio/murmel.h"
 #include "wav_writer.h"
@@ -61,6 +67,9 @@ int render(const Options &o) {
         return 1;
     }
     if (o.loop) stream.mSourceFlags |= Murmel::FLAG_LOOPING;
+    // The render, not the engine, decides when the sound is over: the voice
+    // stays after its decoder runs dry, so the frames it still holds are heard.
+    stream.mSourceFlags |= Murmel::FLAG_NO_AUTO_STOP;
     const Murmel::VoiceHandle voice = engine.play(stream, static_cast<float>(o.volume), static_cast<float>(o.pan));
     engine.lockMixer();
     const int32_t slot = engine.voiceFromHandle(voice);
@@ -69,11 +78,16 @@ int render(const Options &o) {
     engine.unlockMixer();
 
     // Without --seconds: up to the output frame at the source's last frame.
-    uint64_t total = o.seconds >= 0 ? static_cast<uint64_t>(std::llround(o.seconds * rate))
-                                    : playRate > 0 ? static_cast<uint64_t>(std::ceil(stream.mFrameCount * o.rate / playRate)) + 1
-                                                   : 0;
+    const double derived = playRate > 0 ? std::ceil(stream.mFrameCount * o.rate / playRate) + 1 : 0.0;
+    if (o.seconds < 0 && derived > MAX_SECONDS * o.rate) {
+        std::fprintf(stderr, "murmelrender: %s would render %.0f h (more than 24 h); give --seconds\n",
+                     o.input.c_str(), derived / o.rate / 3600.0);
+        return 1;
+    }
+    const uint64_t total = o.seconds >= 0 ? static_cast<uint64_t>(std::llround(o.seconds * rate))
+                                          : static_cast<uint64_t>(derived);
     WavWriter wav;
-    if (!wav.open(o.output, rate, !o.s16)) {
+    if (!wav.open(o.output, rate, !o.s16, total)) {
         std::fprintf(stderr, "murmelrender: [%s] cannot be written: %s\n", o.output.c_str(), std::strerror(errno));
         return 1;
     }
@@ -82,11 +96,12 @@ int render(const Options &o) {
         const uint32_t mixed = engine.mixBlock(want, (want + 15) & ~15u);
         wav.add(engine.mMixScratch.data, (mixed + 15) & ~15u, mixed);
         done += mixed;
-        if (o.seconds < 0 && engine.voiceFromHandle(voice) < 0) break; // it ended (or never played)
+        if (o.seconds < 0 && engine.voiceFromHandle(voice) < 0) break; // it never played
     }
     engine.stopAllVoices();
-    if (!wav.close()) {
-        std::fprintf(stderr, "murmelrender: [%s] write failed: %s\n", o.output.c_str(), std::strerror(errno));
+    std::string why;
+    if (!wav.close(&why)) {
+        std::fprintf(stderr, "murmelrender: [%s] write failed: %s\n", o.output.c_str(), why.c_str());
         return 1;
     }
     return 0;

@@ -14,10 +14,12 @@
 // order from frame 0, into an offscreen framebuffer of exactly W x H,
 // letterboxed 16:9 as the demo would show it in a W x H window; it is written
 // to OUTDIR/frame_000000.png and on, top row first. OUTDIR/audio.wav is the
-// engine's offline mix of the same span (44100 Hz, 16-bit stereo): for each
-// frame the timeline's volume calls, then that frame's share of samples. No
-// audio device is opened. The same arguments give byte-identical files on the
-// same machine and driver, whatever the number of jobs.
+// engine's offline mix of the same span (44100 Hz, 16-bit stereo; RF64 past
+// 4 GiB): both tracks start where the live show has them at T (they start
+// with the show and loop), then for each frame the timeline's volume calls,
+// then that frame's share of samples. No audio device is opened. The same
+// arguments give byte-identical files on the same machine and driver,
+// whatever the number of jobs.
 //
 // Threads: the GL thread renders frame k while frame k - 1 is read back into
 // a pixel buffer object; J encoder threads (default: the number of cores)
@@ -32,9 +34,12 @@
 // the middle of each of the six scene slots, each cell W x H (default
 // 480x270).
 //
-// Status: 0 done, 2 bad arguments, 1 a failure while rendering or writing
-// (or no ffmpeg for --video). Files are written under a temporary name and
-// renamed when complete.
+// Status: 0 done; 2 bad arguments (an odd size for --video among them);
+// 1 a failure while rendering or writing (a full disk, a closed pipe, ffmpeg
+// missing or ending with an error, whose last line is quoted), or SIGINT or
+// SIGTERM. Files are written under temporary names and renamed only when the
+// whole capture has succeeded: a failed capture removes what it wrote (and
+// the folder, if it made it), and leaves every file that was there before.
 #include "cli.h"
 #include "shell/demostate.h"
 #include "shell/lifetime.h"
@@ -49,11 +54,13 @@
 
 #include <SDL.h>
 #include <glad/gl.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -138,7 +145,28 @@ bool writePng(const fs::path &path, int32_t w, int32_t h, const std::vector<uint
     fs::rename(temporary, path, error);
     return !error;
 }
-// ---- the sound ------------------------------------------------------------------------------
+// ---- what a failed capture leaves ------------------------------------------------------------
+
+// The files and the folder this run makes, removed (in reverse order) unless
+// the capture succeeds: a failure leaves every file it found as it was. A
+// folder is removed only when empty.
+class Leftovers {
+public:
+    ~Leftovers() { removeAll(); }
+    void add(const fs::path &aPath) { mPaths.push_back(aPath); }
+    void removeAll() {
+        for (auto it = mPaths.rbegin(); it != mPaths.rend(); ++it) {
+            std::error_code error;
+            fs::remove(*it, error);
+        }
+        mPaths.clear();
+    }
+    void keepAll() { mPaths.clear(); } // the capture succeeded
+
+private:
+    std::vector<fs::path> mPaths;
+};
+Leftovers *runLeftovers = nullptr; // the capture's, for the exits that do not return
 
 // ---- start-up -------------------------------------------------------------------------------
 
@@ -146,7 +174,9 @@ bool writePng(const fs::path &path, int32_t w, int32_t h, const std::vector<uint
 // does not link ends the capture.
 void reportBox(const char *caption, const char *text) {
     std::fprintf(stderr, "\nvromcap: %s: %s\n", caption, text);
-    if (std::strcmp(caption, "Shader link failed") == 0) std::exit(1);
+    if (std::strcmp(caption, "Shader link failed") != 0) return;
+    if (runLeftovers) runLeftovers->removeAll();
+    std::exit(1);
 }
 
 bool startGl(int32_t w, int32_t h) {
@@ -192,11 +222,15 @@ void progress(int64_t drawn, int64_t written, int64_t total, std::chrono::steady
 
 int64_t frameTime(const Options &o, int64_t k) { return o.start + k * 750 / o.fps; }
 
-// The whole span's sound, first (mixShowSound: for each frame the timeline's
-// volume calls that drawing it makes, then its share of samples).
-bool mixSound(const Options &o, const fs::path &path) {
-    WavWriter wav;
-    if (!wav.open(path, SAMPLE_RATE, false)) {
+// ---- the sound ------------------------------------------------------------------------------
+
+// The whole span's sound, first (mixShowSound: the tracks moved to where the
+// live show has them at T, then for each frame the timeline's volume calls
+// that drawing it makes, then its share of samples). It is left complete
+// under its temporary name; the caller commits it once the capture is done.
+bool mixSound(const Options &o, const fs::path &path, WavWriter &wav) {
+    const auto mostFrames = static_cast<uint64_t>(o.frames) * SAMPLE_RATE / static_cast<uint64_t>(o.fps) + 1;
+    if (!wav.open(path, SAMPLE_RATE, false, mostFrames)) {
         std::fprintf(stderr, "vromcap: [%s] cannot be written: %s\n", path.c_str(), std::strerror(errno));
         return false;
     }
@@ -205,8 +239,9 @@ bool mixSound(const Options &o, const fs::path &path) {
                      static_cast<WavWriter *>(user)->add(planar, stride, count);
                  },
                  &wav);
-    if (!wav.close()) {
-        std::fprintf(stderr, "vromcap: [%s] write failed: %s\n", path.c_str(), std::strerror(errno));
+    std::string why;
+    if (!wav.finish(&why)) {
+        std::fprintf(stderr, "vromcap: [%s] write failed: %s\n", path.c_str(), why.c_str());
         return false;
     }
     return true;
@@ -228,14 +263,24 @@ bool onPath(const char *program) {
 
 struct Encoder {
     pid_t pid = -1;
-    FILE *input = nullptr; // its standard input: the raw frames
+    FILE *input = nullptr;  // its standard input: the raw frames
+    int errorPipe = -1;     // the read end of its standard error
+    std::thread reader;     // keeps what ffmpeg writes there
+    std::string errors;     // its error output, the last 64 KiB
+    ~Encoder();             // waits for it, if nobody has
 };
 
 // Starts ffmpeg reading W x H RGB24 frames at F per second from a pipe and
 // the sound from a WAV, writing H.264 + AAC to `output` (no shell involved).
+// Its error output is collected, to be quoted if it fails.
 bool startFfmpeg(const Options &o, const fs::path &sound, const fs::path &output, Encoder *encoder) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
+    int frames[2], errors[2];
+    if (pipe2(frames, O_CLOEXEC) != 0) return false;
+    if (pipe2(errors, O_CLOEXEC) != 0) {
+        close(frames[0]);
+        close(frames[1]);
+        return false;
+    }
     const std::string size = std::to_string(o.width) + "x" + std::to_string(o.height), rate = std::to_string(o.fps);
     std::vector<std::string> args = {"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-f", "rawvideo",
                                      "-pix_fmt", "rgb24", "-s", size, "-r", rate, "-i", "pipe:0", "-i",
@@ -246,46 +291,102 @@ bool startFfmpeg(const Options &o, const fs::path &sound, const fs::path &output
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    posix_spawn_file_actions_adddup2(&actions, frames[0], 0); // the copies lose close-on-exec
+    posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
     const int failed = posix_spawnp(&encoder->pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(fds[0]);
+    close(frames[0]);
+    close(errors[1]);
     if (failed) {
-        close(fds[1]);
+        close(frames[1]);
+        close(errors[0]);
+        errno = failed;
         return false;
     }
-    encoder->input = fdopen(fds[1], "wb");
+    encoder->errorPipe = errors[0];
+    encoder->reader = std::thread([encoder] {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(encoder->errorPipe, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            encoder->errors.append(buffer, static_cast<size_t>(n));
+            if (encoder->errors.size() > 65536) encoder->errors.erase(0, encoder->errors.size() - 65536);
+        }
+    });
+    encoder->input = fdopen(frames[1], "wb");
     return encoder->input != nullptr;
 }
 
-// Closes ffmpeg's input and waits for it; true when it succeeded.
-bool finishFfmpeg(Encoder &encoder) {
+// The last line ffmpeg wrote on its standard error, or a note that it wrote none.
+std::string lastLine(const std::string &aText) {
+    size_t end = aText.find_last_not_of(" \r\n\t");
+    if (end == std::string::npos) return "(no error output)";
+    const size_t begin = aText.find_last_of("\r\n", end);
+    return aText.substr(begin == std::string::npos ? 0 : begin + 1, end + 1 - (begin == std::string::npos ? 0 : begin + 1));
+}
+
+// Closes ffmpeg's input and waits for it. Empty when it succeeded, else how
+// it ended ("status 1", "signal 9").
+std::string finishFfmpeg(Encoder &encoder) {
     if (encoder.input) std::fclose(encoder.input);
+    encoder.input = nullptr;
     int status = 0;
-    if (encoder.pid < 0 || waitpid(encoder.pid, &status, 0) < 0) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_t waited;
+    do waited = encoder.pid < 0 ? -1 : waitpid(encoder.pid, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    if (encoder.reader.joinable()) encoder.reader.join();
+    if (encoder.errorPipe >= 0) close(encoder.errorPipe);
+    encoder.errorPipe = -1;
+    encoder.pid = -1;
+    if (waited < 0) return "not waited for";
+    if (WIFEXITED(status)) return WEXITSTATUS(status) == 0 ? "" : "status " + std::to_string(WEXITSTATUS(status));
+    return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status)) : "an unknown end";
+}
+
+Encoder::~Encoder() {
+    if (pid >= 0 || reader.joinable()) finishFfmpeg(*this);
 }
 
 // ---- the capture ---------------------------------------------------------------------------------
 
+// A word for a POSIX shell: as it is when it is plain, else in single quotes.
+std::string shellQuote(const std::string &aWord) {
+    const bool plain = !aWord.empty() && aWord.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                                                   "0123456789_@%+=:,./-") == std::string::npos;
+    if (plain) return aWord;
+    std::string quoted = "'";
+    for (const char c : aWord) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+volatile std::sig_atomic_t interrupted = 0; // SIGINT or SIGTERM came: the capture stops and cleans up
+
 int capture(const Options &o) {
+    std::signal(SIGINT, [](int) { interrupted = 1; });
+    std::signal(SIGTERM, [](int) { interrupted = 1; });
     const bool video = !o.video.empty();
-    fs::path soundPath, videoTemporary;
+    Leftovers leftovers; // removed at any return but a successful one
+    runLeftovers = &leftovers;
+    fs::path soundPath, videoTemporary, videoTarget;
     if (video) {
         if (!onPath("ffmpeg")) {
             std::fprintf(stderr, "vromcap: --video needs ffmpeg, which is not installed (Debian package ffmpeg)\n");
             return 1;
         }
-        const fs::path target = fs::absolute(o.video);
+        videoTarget = fs::absolute(o.video);
         std::error_code error;
-        if (!fs::is_directory(target.parent_path(), error)) return usage(("no folder for " + o.video).c_str());
-        videoTemporary = target.parent_path() / (".partial-" + target.filename().string());
-        soundPath = target.parent_path() / (".partial-" + target.filename().string() + ".wav");
+        if (!fs::is_directory(videoTarget.parent_path(), error)) return usage(("no folder for " + o.video).c_str());
+        videoTemporary = videoTarget.parent_path() / (".partial-" + videoTarget.filename().string());
+        soundPath = videoTarget.parent_path() / (".partial-" + videoTarget.filename().string() + ".wav");
+        leftovers.add(videoTemporary);
+        leftovers.add(soundPath); // removed even after a success: ffmpeg has read it
     } else if (!o.dryRun) {
         std::error_code error;
+        const bool existed = fs::exists(o.outDir, error);
         fs::create_directories(o.outDir, error);
-        if (!fs::is_directory(o.outDir)) return usage(("cannot create " + o.outDir).c_str());
+        if (!fs::is_directory(o.outDir, error)) return usage(("cannot create " + o.outDir).c_str());
+        if (!existed) leftovers.add(o.outDir); // removed when a failure leaves it empty
         soundPath = fs::path(o.outDir) / "audio.wav";
     }
     if (!startGl(o.width, o.height)) return 1;
@@ -295,7 +396,13 @@ int capture(const Options &o) {
         return 1;
     }
     startMusicOffline();
-    if (!o.dryRun && !mixSound(o, soundPath)) return 1;
+    WavWriter wav; // removes its file unless committed
+    if (!o.dryRun && !mixSound(o, soundPath, wav)) return 1;
+    std::string why;
+    if (video && !wav.commit(&why)) { // ffmpeg reads it under its own temporary name
+        std::fprintf(stderr, "vromcap: [%s] %s\n", soundPath.c_str(), why.c_str());
+        return 1;
+    }
 
     Encoder encoder;
     if (video && !startFfmpeg(o, soundPath, videoTemporary, &encoder)) {
@@ -330,7 +437,7 @@ int capture(const Options &o) {
 
     const auto began = std::chrono::steady_clock::now();
     bool ok = true;
-    for (int64_t k = 0; k < o.frames && ok; ++k) {
+    for (int64_t k = 0; k < o.frames && ok && !interrupted; ++k) {
         renderFrame(target, static_cast<int32_t>(frameTime(o, k)));
         glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
         glBindBuffer(GL_PIXEL_PACK_BUFFER, pbo[k % 3]);
@@ -338,39 +445,75 @@ int capture(const Options &o) {
         if (k > 0) ok = collect(k - 1);
         progress(k + 1, pipeline.framesWritten(), o.frames, began);
     }
-    if (ok) ok = collect(o.frames - 1);
+    if (ok && !interrupted) ok = collect(o.frames - 1);
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     glDeleteBuffers(3, pbo);
     std::string failure;
     ok = pipeline.finish(&failure) && ok;
     progress(o.frames, pipeline.framesWritten(), o.frames, began);
     std::fprintf(stderr, "\n");
+    if (ok && o.pipe) {
+        // Small frames may still wait in stdio's buffer: a full disk or a
+        // closed reader shows only when it goes out.
+        errno = 0;
+        const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+        const int flushErrno = errno;
+        const bool closed = std::fclose(stdout) == 0;
+        if (!flushed || !closed) {
+            ok = false;
+            failure = std::string("[standard output] write failed: ") + std::strerror(!flushed ? flushErrno : errno);
+        }
+    }
+    if (video) {
+        const std::string ended = finishFfmpeg(encoder);
+        // ffmpeg names the temporary files; the user knows the real name.
+        for (const auto &[temporary, real] : {std::pair{videoTemporary.string(), videoTarget.string()},
+                                              std::pair{videoTemporary.filename().string(), videoTarget.filename().string()}})
+            for (size_t at = 0; (at = encoder.errors.find(temporary, at)) != std::string::npos; at += real.size())
+                encoder.errors.replace(at, temporary.size(), real);
+        // ffmpeg runs at -loglevel error, so anything it says is an error;
+        // and it exits 0 after some (a full disk while it writes the trailer).
+        const std::string said = lastLine(encoder.errors);
+        if (!ended.empty() || !encoder.errors.empty()) {
+            const bool early = !ok; // it stopped taking frames before it had them all
+            if (!encoder.errors.empty() && encoder.errors != lastLine(encoder.errors) + "\n")
+                std::fprintf(stderr, "%s", encoder.errors.c_str()); // the whole story, when there is more than a line
+            std::fprintf(stderr, "vromcap: ffmpeg %s (%s): %s\n", early ? "ended early" : "failed",
+                         ended.empty() ? "status 0, with an error" : ended.c_str(), said.c_str());
+            return 1;
+        }
+    }
+    if (interrupted) {
+        std::fprintf(stderr, "vromcap: interrupted; what this run wrote is removed\n");
+        return 1;
+    }
     if (!ok) {
         std::fprintf(stderr, "vromcap: %s\n", failure.empty() ? "reading the frames back failed" : failure.c_str());
-        if (video) finishFfmpeg(encoder);
         return 1;
     }
     if (video) {
-        const bool encoded = finishFfmpeg(encoder);
         std::error_code error;
-        fs::remove(soundPath, error);
-        if (!encoded) {
-            std::fprintf(stderr, "vromcap: [%s] ffmpeg failed (see its message above)\n", o.video.c_str());
-            fs::remove(videoTemporary, error);
-            return 1;
-        }
-        fs::rename(videoTemporary, fs::absolute(o.video), error);
+        fs::rename(videoTemporary, videoTarget, error);
         if (error) {
             std::fprintf(stderr, "vromcap: [%s] %s\n", o.video.c_str(), error.message().c_str());
             return 1;
         }
         return 0;
     }
-    if (output == CaptureOutput::Png)
-        std::fprintf(stderr, "To make a video:\n  ffmpeg -framerate %lld -i %s/frame_%%06d.png -i %s/audio.wav "
-                             "-c:v libx264 -pix_fmt yuv420p -crf 18 -c:a aac -b:a 192k -shortest %s/vrom2022.mp4\n"
+    if (!o.dryRun && (!pipeline.commit(&failure) || !wav.commit(&why))) {
+        std::fprintf(stderr, "vromcap: %s\n", failure.empty() ? ("[" + soundPath.string() + "] " + why).c_str() : failure.c_str());
+        return 1;
+    }
+    leftovers.keepAll();
+    runLeftovers = nullptr;
+    if (output == CaptureOutput::Png) {
+        const std::string dir = o.outDir;
+        std::fprintf(stderr, "To make a video:\n  ffmpeg -framerate %lld -i %s -i %s "
+                             "-c:v libx264 -pix_fmt yuv420p -crf 18 -c:a aac -b:a 192k -shortest %s\n"
                              "or capture straight to one with --video FILE.mp4.\n",
-                     static_cast<long long>(o.fps), o.outDir.c_str(), o.outDir.c_str(), o.outDir.c_str());
+                     static_cast<long long>(o.fps), shellQuote(dir + "/frame_%06d.png").c_str(),
+                     shellQuote(dir + "/audio.wav").c_str(), shellQuote(dir + "/vrom2022.mp4").c_str());
+    }
     return 0;
 }
 
@@ -477,5 +620,11 @@ int main(int argc, char **argv) {
         return usage("no OUTDIR");
     }
     if (o.pipe && isatty(1)) return usage("--pipe writes raw frames: send standard output to a program or file");
+    if (!o.video.empty() && (o.width % 2 != 0 || o.height % 2 != 0))
+        return usage(("--video needs an even width and height (H.264 in yuv420p halves the colour planes), not " +
+                      std::to_string(o.width) + "x" + std::to_string(o.height)).c_str());
+    // A reader that goes away (ffmpeg failing, a closed pipe) is a write
+    // error to report, not a signal that ends the capture unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
     return capture(o);
 }

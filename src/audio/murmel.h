@@ -263,6 +263,11 @@ public:
     // Takes the lock; a stale or invalid handle is ignored (ResultOk). A NaN
     // volume is refused with BadArgument.
     Result setVolume(VoiceHandle aHandle, float aVolume);
+    // Moves a voice to aSeconds into its source (going back restarts it; the
+    // frames before the target are decoded and discarded). The next block
+    // mixed starts there. Takes the lock; a stale handle is ignored (ResultOk);
+    // a negative or NaN time is refused with BadArgument.
+    Result seek(VoiceHandle aHandle, double aSeconds);
     void applyVoiceVolume(uint32_t aVoice, float aVolume);
     void refreshVoiceVolume(uint32_t aVoice);
     void applyVoicePan(uint32_t aVoice, float aPan);

@@ -18,6 +18,23 @@ Result Engine::setVolume(VoiceHandle aHandle, float aVolume) {
     return ResultOk;
 }
 
+Result Engine::seek(VoiceHandle aHandle, double aSeconds) {
+    if (!(aSeconds >= 0.0)) return BadArgument;
+    lockMixer();
+    if (!mSeekScratch.data) mSeekScratch.init(BLOCK_FRAMES * MAX_CHANNELS); // no buffers sized yet
+    const int32_t slot = voiceFromHandle(aHandle);
+    Result result = ResultOk;
+    if (slot >= 0) {
+        AudioSourceInstance *voice = mVoices[slot];
+        result = voice->seekTo(aSeconds, mSeekScratch.data, mSeekScratch.count);
+        // The resampler starts afresh on the next block read at the new place.
+        voice->mSourceCursor = 0;
+        voice->mPendingFrames = 0;
+    }
+    unlockMixer();
+    return result;
+}
+
 Result Engine::applyVoiceSpeed(uint32_t aVoice, float aSpeed) {
     MURMEL_ASSERT("murmel_core_voiceops", 33, aVoice < VOICE_COUNT);
     MURMEL_ASSERT("murmel_core_voiceops", 34, mInsideAudioThreadMutex);

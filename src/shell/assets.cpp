@@ -6,6 +6,9 @@
 // beside its executable, in the executable's parent folder, and in the
 // installed data folder, first as it lies relative to the executable (any
 // install prefix) and then where this build was configured to install it.
+// A folder counts only when it holds the demo's marker file: an unrelated
+// "assets" folder (a web project's, a game's) in the working directory is
+// passed over, and the search goes on.
 #include "platform/platform.h"
 #include "shell/shell.h"
 
@@ -42,7 +45,7 @@ std::vector<std::string> assetSearchPath(const std::string &executableDir) {
 std::string findAssetDir(const std::vector<std::string> &places) {
     for (const std::string &place : places) {
         std::error_code error;
-        if (fs::is_directory(place, error)) return place;
+        if (fs::is_regular_file(fs::path(place) / ASSET_MARKER, error)) return place;
     }
     return {};
 }

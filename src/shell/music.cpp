@@ -3,6 +3,8 @@
 #include "shell/lifetime.h"
 #include "shell/shell.h"
 
+#include <cmath>
+
 namespace {
 constexpr uint32_t SAMPLE_RATE = 44100;   // frames per second asked of the device
 constexpr uint32_t BUFFER_FRAMES = 2048;  // device buffer asked for
@@ -23,6 +25,24 @@ void startMusic() {
     const Murmel::VoiceHandle space = audioEngine.play(spaceMusic, 0.0f, 0.0f);
     demo.meloVoice = melo;
     demo.spaceVoice = space;
+}
+
+int64_t musicFrameAt(int32_t t, uint32_t rate, uint32_t frames) {
+    if (t <= 0 || frames == 0) return 0;
+    // t units of 4/3 ms: t * 4 / 3000 seconds, in exact integer arithmetic.
+    return static_cast<int64_t>(t) * 4 * rate / 3000 % frames;
+}
+
+void seekMusic(int32_t t) {
+    const auto seekTrack = [t](Murmel::WavStream &track, Murmel::VoiceHandle voice) {
+        const auto rate = static_cast<uint32_t>(std::lround(track.mSourceRate));
+        if (rate == 0) return;
+        // Half a frame past the frame, so that the seek's floor lands on it.
+        const double seconds = (static_cast<double>(musicFrameAt(t, rate, track.mFrameCount)) + 0.5) / rate;
+        audioEngine.seek(voice, seconds);
+    };
+    seekTrack(meloMusic, demo.meloVoice);
+    seekTrack(spaceMusic, demo.spaceVoice);
 }
 
 void setMusicVolumes(float melo, float space) {

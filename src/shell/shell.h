@@ -54,7 +54,11 @@ void initVideo(int32_t mode);
 // its parent's assets, ../share/vrom2022/assets, and the data folder this
 // build installs to. No folder is named twice.
 std::vector<std::string> assetSearchPath(const std::string &executableDir);
-// The first of places that is a folder; empty when none is.
+// The file that marks a folder as the demo's assets folder; every build
+// installs it with the assets.
+inline constexpr const char *ASSET_MARKER = "vrom2022-assets.txt";
+// The first of places that is the demo's assets folder (it holds
+// ASSET_MARKER); empty when none is.
 std::string findAssetDir(const std::vector<std::string> &places);
 // Chooses the assets folder for this run (startShell and vromcap call it once,
 // before loading). When no place has one, writes "assets: not found (looked
@@ -79,6 +83,13 @@ void startAudio();
 void loadMusic();
 // Starts both music tracks, looping, at volume 0; stores their voice handles.
 void startMusic();
+// Moves both playing tracks to where the live show has them at show time t:
+// they start with the show and loop seamlessly, so each is at source frame
+// floor(t * 4/3 ms * its rate) modulo its length. For a show that does not
+// start at 0 (vromcap --start, showmix --start, the page's ?start=T).
+void seekMusic(int32_t t);
+// The source frame seekMusic moves a track of `frames` frames at `rate` to.
+int64_t musicFrameAt(int32_t t, uint32_t rate, uint32_t frames);
 // Sets the volumes of the two playing tracks (the frame calls it every frame).
 void setMusicVolumes(float melo, float space);
 

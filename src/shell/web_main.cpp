@@ -52,8 +52,10 @@ void start() {
     started = true;
     startAudio(); // inside the click: the browser lets Web Audio start
     startMusic();
-    if (firstShowTime > 0) // the clock's origin so that the first frame shows firstShowTime
+    if (firstShowTime > 0) { // the clock's origin so that the first frame shows firstShowTime
+        seekMusic(firstShowTime); // and the music where the show has it then
         demo.startTime = static_cast<int32_t>(showClock(platform::ticksMs())) - firstShowTime;
+    }
     EM_ASM({ if (typeof vromStarted === 'function') vromStarted(); });
 }
 

@@ -53,7 +53,8 @@ void renderPasses(int32_t t, float m); // drawPasses, then the 1 ms sleep and th
 void drawPasses(int32_t t, float m);   // shadow pass, clear, boxes, cubes (no swap)
 
 // The show's sound from show time `start`, mixed offline (no device; the
-// engine's buffers set up, the music playing): for each of `frames` frames at
+// engine's buffers set up, the music playing): first both tracks move to
+// where the live show has them at `start` (seekMusic), then for each of `frames` frames at
 // `fps` frames a second, the timeline's volume calls for that frame (those
 // that drawing it makes), then its share of samples at `rate`, handed to
 // `sink` in blocks the engine holds (planar, channel c at c * stride). The

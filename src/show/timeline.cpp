@@ -79,6 +79,7 @@ void drawFrame() {
 }
 
 void mixShowSound(int64_t start, int64_t frames, int64_t fps, uint32_t rate, SoundSink sink, void *user) {
+    seekMusic(static_cast<int32_t>(start)); // the tracks where the live show has them at `start`
     for (int64_t k = 0; k < frames; ++k) {
         const TimelineStep step = timelineStep(static_cast<int32_t>(start + k * 750 / fps));
         setMusicVolumes(step.meloVolume, step.spaceVolume);

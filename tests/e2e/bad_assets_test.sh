@@ -34,7 +34,9 @@ wait_exit 30
 gold=$(gold_pixels "$work/control.png")
 check "control: with the font the scroll text shows ($gold gold pixels)" test "$gold" -ge 200
 
-for file in $(cd "$ROOT/assets" && ls); do
+# The marker file only tells the folder apart (the install test covers a
+# folder without it); every other asset is damaged in turn.
+for file in $(cd "$ROOT/assets" && ls | grep -v '^vrom2022-assets.txt$'); do
     for how in missing truncated empty garbage; do
         dir=$(damage "$file" "$how")
         case "$file" in *.vs|*.fs) watch_boxes ;; esac

@@ -51,6 +51,23 @@ check "the manual page reads" bash -c "man -l '$prefix/share/man/man6/vrom2022.6
 DEMO="$prefix/bin/vrom2022" start_demo --in / SDL_AUDIODRIVER=dummy x
 shows_the_show "installed, from /"
 
+# Started from folders whose "assets" is not the demo's (an empty one, and a
+# web project's with a file of the same name as one of the demo's): they are
+# passed over and the installed data is used.
+foreign=$work/foreign
+mkdir -p "$foreign/empty/assets" "$foreign/web/assets"
+echo 'body { margin: 0 }' >"$foreign/web/assets/style.css"
+echo 'not the demo'"'"'s shader' >"$foreign/web/assets/knot.vs"
+DEMO="$prefix/bin/vrom2022" start_demo --in "$foreign/empty" SDL_AUDIODRIVER=dummy x
+shows_the_show "installed, from a folder with an empty assets/"
+DEMO="$prefix/bin/vrom2022" start_demo --in "$foreign/web" SDL_AUDIODRIVER=dummy x
+shows_the_show "installed, from a folder with another project's assets/"
+(cd "$foreign/web" && "${LAUNCH[@]}" "$prefix/bin/vromcap" --start 70000 --frames 1 --size 160x90 cap \
+     >/dev/null 2>"$work/cap.err"); status=$?
+check "the installed vromcap there renders too (status $status)" test "$status" -eq 0 -a -s "$foreign/web/cap/frame_000000.png"
+check "  with no box and no missing assets" bash -c "! grep -qE 'assets: not found|Shader link failed' '$work/cap.err'"
+check "the marker is installed" test -s "$prefix/share/vrom2022/assets/vrom2022-assets.txt"
+
 # The package: binaries, assets, desktop entry and icon, and its dependencies.
 (cd "$BUILD" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1)
 deb=$(ls "$work"/deb/vrom2022_*.deb 2>/dev/null | head -n 1)

@@ -74,6 +74,95 @@ read -r kind channels rate bits frames left right <<<"$(wav_info "$work/fast_out
 check "a header claiming 50 MHz renders a silent second and ends (status $status, $frames frames, peak $left)" \
     test "$status" -eq 0 -a "$frames" -eq 44100 -a "$left" = 0.0000
 
+# Played slowly, a sound keeps its tail: at --speed 0.01 a 0.1 s tone lasts
+# 10 s, up to the output frame that reaches its last source frame (441001),
+# and the last of it is the tone, not silence.
+python3 - "$work/short.wav" <<'PY'
+import math, struct, sys, wave
+with wave.open(sys.argv[1], 'wb') as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(44100)
+    w.writeframes(b''.join(struct.pack('<h', int(16000 * math.sin(2 * math.pi * 997 * i / 44100)))
+                           for i in range(4410)))
+PY
+"$RENDER" "$work/short.wav" "$work/slow_out.wav" --speed 0.01 2>/dev/null; status=$?
+read -r kind channels rate bits frames left right <<<"$(wav_info "$work/slow_out.wav")"
+check "--speed 0.01 renders to the last source frame (status $status, $frames frames of 441001)" \
+    test "$status" -eq 0 -a "$frames" -eq 441001
+tail_rms=$(python3 - "$work/slow_out.wav" <<'PY'
+import array, math, sys
+d = open(sys.argv[1], 'rb').read()
+s = array.array('f'); s.frombytes(d[d.find(b'data') + 8:])
+left = s[0::2][430000:440000]  # source frames 4300 .. 4400, the end of the tone
+print(f"{math.sqrt(sum(x * x for x in left) / len(left)):.3f}")
+PY
+)
+check "  and it ends with the tone, not silence (rms $tail_rms)" python3 -c "import sys; sys.exit(not $tail_rms > 0.15)"
+
+# Headers that claim 1 Hz make a 2.3 s file last 28 hours: refused unless
+# --seconds says how much to render (before, it filled the disk).
+python3 - "$work" <<'PY'
+import math, struct, sys, wave
+work = sys.argv[1]
+with wave.open(work + '/long.wav', 'wb') as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(44100)
+    w.writeframes(b''.join(struct.pack('<h', int(16000 * math.sin(2 * math.pi * 997 * i / 44100)))
+                           for i in range(100000)))
+d = bytearray(open(work + '/long.wav', 'rb').read())
+d[24:32] = struct.pack('<II', 1, 2)  # 1 Hz, 2 bytes a second
+open(work + '/slow.wav', 'wb').write(d)
+PY
+oggenc -Q -q 0 -o "$work/long.ogg" "$work/long.wav"
+python3 - "$work/long.ogg" "$work/slow.ogg" <<'PY'
+import struct, sys
+def crc(data):  # the Ogg page checksum: CRC-32, polynomial 0x04C11DB7, not reflected
+    c = 0
+    for b in data:
+        c ^= b << 24
+        for _ in range(8):
+            c = ((c << 1) ^ 0x04C11DB7) & 0xFFFFFFFF if c & 0x80000000 else (c << 1) & 0xFFFFFFFF
+    return c
+d = bytearray(open(sys.argv[1], 'rb').read())
+segments = d[26]; body = 27 + segments
+assert d[:4] == b'OggS' and d[body:body + 7] == b'\x01vorbis'
+d[body + 12:body + 16] = struct.pack('<I', 1)  # the identification header's rate
+d[22:26] = bytes(4)
+d[22:26] = struct.pack('<I', crc(d[:body + sum(d[27:body])]))
+open(sys.argv[2], 'wb').write(d)
+PY
+for f in slow.wav slow.ogg; do
+    timeout 60 "$RENDER" "$work/$f" "$work/slow_$f.out.wav" 2>"$work/err"; status=$?
+    check "$f claiming 1 Hz is refused with status 1 (got $status)" test "$status" -eq 1
+    check "  saying why ($(cat "$work/err"))" \
+        grep -qx "murmelrender: $work/$f would render 28 h (more than 24 h); give --seconds" "$work/err"
+    check "  and writes nothing" test ! -e "$work/slow_$f.out.wav" -a ! -e "$work/slow_$f.out.wav.partial"
+    timeout 60 "$RENDER" "$work/$f" "$work/slow_$f.out.wav" --seconds 1 2>/dev/null; status=$?
+    read -r kind channels rate bits frames left right <<<"$(wav_info "$work/slow_$f.out.wav")"
+    check "  with --seconds 1 it renders one second (status $status, $frames frames)" test "$status" -eq 0 -a "$frames" -eq 44100
+done
+
+# Past 4 GiB the output is RF64: 12200 s of float stereo is 4.3 GB, whose
+# sizes a RIFF header would wrap (before: a header claiming 26 s). Written
+# only in the plain build: under the sanitizers it would take minutes.
+if [ -n "${ASAN_OPTIONS:-}" ]; then
+    echo "note: the 4 GiB render runs in the plain build only"
+elif [ "$(df --output=avail -B1G "$work" | tail -n 1)" -lt 6 ]; then
+    fail "the 4 GiB render needs 6 GB free in $work"
+else
+    "$RENDER" "$work/tone.wav" "$work/big.wav" --loop --seconds 12200 2>"$work/err"; status=$?
+    check "a 12200 s render succeeds (status $status)" test "$status" -eq 0 || cat "$work/err"
+    header=$(python3 - "$work/big.wav" <<'PY'
+import os, struct, sys
+d = open(sys.argv[1], 'rb').read(60)
+riff, data, frames = struct.unpack('<QQQ', d[20:44])
+print(d[:4].decode(), d[12:16].decode(), riff == os.path.getsize(sys.argv[1]) - 8, data, frames)
+PY
+)
+    check "  as RF64 whose ds64 holds the 64-bit sizes ($header)" test "$header" = "RF64 ds64 True 4304160000 538020000"
+    duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$work/big.wav" 2>/dev/null)
+    check "  which ffprobe reads as 12200 s ($duration)" test "${duration%%.*}" = 12200
+    rm -f "$work/big.wav"
+fi
+
 "$RENDER" "$work/missing.ogg" "$work/e.wav" 2>"$work/err"; status=$?
 check "a missing file gives status 1 (got $status)" test "$status" -eq 1
 check "  and names FileMissing ($(cat "$work/err"))" grep -q "FileMissing" "$work/err"

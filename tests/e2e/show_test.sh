@@ -24,13 +24,17 @@ stats=$(grep -c "^stats: [0-9.]* fps | cpu ms/frame: scene [0-9.]*, wipe+text [0
 check "VROM_STATS=1 prints a line a second ($stats lines in 15 s)" test "$stats" -ge 8 -a "$stats" -le 17
 stop_xvfb
 
-# Without assets/ anywhere (the demo copied to a folder with none beside it):
-# one line names the places searched, the textures are missing silently, then
-# texProgram cannot link: seven "Shader link failed" boxes, each dismissed,
-# then status 255.
+# Without the demo's assets anywhere (the demo copied to a folder with none
+# beside it; the "assets" folders there are another project's and an empty
+# one, which do not count): one line names the places searched, the textures
+# are missing silently, then texProgram cannot link: seven "Shader link
+# failed" boxes, each dismissed, then status 255.
 start_xvfb 1280x720
 empty=$(mktemp -d)
 mkdir "$empty/bin" && cp "$DEMO" "$empty/bin/vrom2022"
+mkdir "$empty/assets" "$empty/bin/assets"
+echo 'body { margin: 0 }' >"$empty/assets/style.css"
+echo 'not the demo'"'"'s shader' >"$empty/assets/knot.vs"
 watch_boxes
 DEMO="$empty/bin/vrom2022" start_demo --in "$empty" x
 dismiss_boxes

@@ -32,6 +32,11 @@ protected:
         fs::remove_all(root);
     }
     std::string found() { return findAssetDir(assetSearchPath(exeDir)); }
+    // An assets folder of the demo's: it holds the marker file.
+    static void makeAssets(const fs::path &dir) {
+        fs::create_directories(dir);
+        std::ofstream(dir / ASSET_MARKER) << "the demo's";
+    }
 
     fs::path saved, root;
     std::string exeDir;
@@ -59,23 +64,44 @@ TEST_F(AssetLookup, NearestPlaceWins) {
     if (fs::exists(dataDir)) GTEST_SKIP() << "an installed copy is present: " << dataDir;
     EXPECT_EQ(found(), "");
 
-    fs::create_directories(root / "prefix" / "share" / "vrom2022" / "assets");
+    makeAssets(root / "prefix" / "share" / "vrom2022" / "assets");
     EXPECT_EQ(found(), (root / "prefix" / "share" / "vrom2022" / "assets").string());
 
-    fs::create_directories(root / "prefix" / "assets"); // the executable's parent
+    makeAssets(root / "prefix" / "assets"); // the executable's parent
     EXPECT_EQ(found(), (root / "prefix" / "assets").string());
 
-    fs::create_directories(root / "prefix" / "bin" / "assets"); // beside the executable
+    makeAssets(root / "prefix" / "bin" / "assets"); // beside the executable
     EXPECT_EQ(found(), exeDir + "/assets");
 
-    fs::create_directories(root / "work" / "assets"); // the working directory
+    makeAssets(root / "work" / "assets"); // the working directory
     EXPECT_EQ(found(), "assets");
 }
 
 TEST_F(AssetLookup, AFileNamedAssetsIsNotAFolder) {
     std::ofstream(root / "work" / "assets") << "not a folder";
-    fs::create_directories(root / "prefix" / "bin" / "assets");
+    makeAssets(root / "prefix" / "bin" / "assets");
     EXPECT_EQ(found(), exeDir + "/assets");
+}
+
+// An "assets" folder that is not the demo's (empty, a web project's, or one
+// whose marker is a folder) is passed over and the search goes on.
+TEST_F(AssetLookup, AnotherProjectsAssetsFolderIsPassedOver) {
+    makeAssets(root / "prefix" / "share" / "vrom2022" / "assets");
+    const std::string installed = (root / "prefix" / "share" / "vrom2022" / "assets").string();
+    fs::create_directories(root / "work" / "assets");
+    EXPECT_EQ(found(), installed) << "an empty assets folder";
+    std::ofstream(root / "work" / "assets" / "logo.png") << "a web project's";
+    std::ofstream(root / "work" / "assets" / "knot.vs") << "even one with a file of the same name";
+    EXPECT_EQ(found(), installed);
+    fs::create_directories(root / "work" / "assets" / ASSET_MARKER);
+    EXPECT_EQ(found(), installed) << "the marker must be a file";
+}
+
+// The repository's own assets folder carries the marker, so the demo started
+// from the source tree still reads exactly "assets/NAME".
+TEST(AssetMarker, TheShippedAssetsCarryIt) {
+    EXPECT_TRUE(fs::is_regular_file(fs::path("assets") / ASSET_MARKER)) << "run from the repository root";
+    EXPECT_EQ(findAssetDir({"assets"}), "assets");
 }
 
 // The audio part of start-up asks the device for 44100 Hz and 2048-frame

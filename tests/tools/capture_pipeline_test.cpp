@@ -47,6 +47,7 @@ protected:
         std::string error;
         EXPECT_TRUE(pipeline.finish(&error)) << error;
         EXPECT_EQ(pipeline.framesWritten(), frames);
+        EXPECT_TRUE(pipeline.commit(&error)) << error;
         return out;
     }
     fs::path dir;
@@ -77,8 +78,48 @@ TEST_F(Capture, ManyJobsWriteTheSameFilesAsOne) {
     for (int64_t k = 0; k < 24; ++k) {
         char name[32];
         std::snprintf(name, sizeof name, "frame_%06lld.png", static_cast<long long>(k));
-        EXPECT_EQ(bytesOf(one / name), bytesOf(many / name)) << name;
+        const std::vector<uint8_t> bytes = bytesOf(one / name);
+        EXPECT_GT(bytes.size(), 100u) << name;
+        EXPECT_EQ(bytes, bytesOf(many / name)) << name;
     }
+}
+
+// Until commit the frames carry their temporary names; a capture that is
+// given up (no commit) takes them all away and leaves an earlier file alone.
+TEST_F(Capture, AnUncommittedCaptureLeavesTheFolderAsItWas) {
+    const fs::path out = dir / "earlier";
+    fs::create_directories(out);
+    { std::ofstream(out / "frame_000001.png") << "an earlier capture's frame"; }
+    {
+        CapturePipeline pipeline(CaptureOutput::Png, out, nullptr, W, H, 2);
+        for (int64_t k = 0; k < 4; ++k) ASSERT_TRUE(pipeline.submit(k, frame(k)));
+        ASSERT_TRUE(pipeline.finish());
+        EXPECT_EQ(pipeline.framesWritten(), 4);
+        EXPECT_TRUE(fs::exists(out / "frame_000003.png.partial"));
+        EXPECT_FALSE(fs::exists(out / "frame_000003.png")) << "renamed only by commit";
+    }
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(out)) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"frame_000001.png"});
+    const std::vector<uint8_t> kept = bytesOf(out / "frame_000001.png");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier capture's frame");
+}
+
+// Frames in flight are bounded by memory as well as by the jobs: 8192 x 8192
+// frames are 192 MiB each, so 1 GiB holds five of them, whatever --jobs says,
+// and no more encoder threads than that are started.
+TEST(CaptureMemory, FramesInFlightAreBoundedByMemory) {
+    const fs::path nowhere = fs::temp_directory_path();
+    CapturePipeline huge(CaptureOutput::Discard, nowhere, nullptr, 8192, 8192, 256);
+    EXPECT_EQ(huge.capacity(), 5u);
+    EXPECT_EQ(huge.encoderThreads(), 5u);
+    CapturePipeline hd(CaptureOutput::Discard, nowhere, nullptr, 1920, 1080, 16);
+    EXPECT_EQ(hd.capacity(), 34u) << "small frames: 2 * jobs + 2";
+    EXPECT_EQ(hd.encoderThreads(), 16u);
+    CapturePipeline bigger(CaptureOutput::Discard, nowhere, nullptr, 8192, 8192 * 8, 4);
+    EXPECT_EQ(bigger.capacity(), 2u) << "never fewer than two";
+    EXPECT_EQ(bigger.encoderThreads(), 2u);
+    EXPECT_TRUE(huge.finish() && hd.finish() && bigger.finish());
 }
 
 TEST_F(Capture, RawFramesGoToTheStreamInOrder) {
