@@ -411,6 +411,110 @@ void addVoiceToBus(AudioSourceInstance &aVoice, float *aBuffer, uint32_t aFrames
     aVoice.mAppliedGain[1] = target[1];
 }
 
+// ---- one pass per voice: resample, pan, ramp and add ----
+//
+// For 1- and 2-channel voices the mixer resamples straight onto the bus: for
+// each output frame it interpolates the source (as resampleLinear does) and
+// adds sample x gain (as spreadFourLanes does), four frames at a time, with
+// no scratch buffer between the two. Each sample sees the same floats in the
+// same order as in the two-pass path, so the mix is identical bit for bit;
+// only the memory traffic is gone.
+typedef int32_t Int4 __attribute__((vector_size(16)));
+typedef uint32_t Uint4 __attribute__((vector_size(16)));
+typedef float Float2 __attribute__((vector_size(8)));
+
+struct VoiceRamp {
+    float start[2]; // each side's gain before the block's first frame
+    float step[2];  // its change per output frame
+};
+
+// Output frames aFirst .. aFirst + aCount - 1 of the mix block, whose source
+// positions are aCursor + i * aStep (20-bit fixed point in the current
+// block, frame -1 being the previous block's last). Stereo: channel c of the
+// voice goes to side c; mono: the one channel to both sides.
+template <bool Stereo>
+void resampleOntoBus(const float *const aCur[2], const float *const aPrev[2], float *aLeft, float *aRight,
+                     uint32_t aFirst, uint32_t aCount, uint32_t aCursor, uint32_t aStep, const VoiceRamp &aRamp) {
+    constexpr float SCALE = 1.0f / 1048576.0f;
+    constexpr int CHANNELS = Stereo ? 2 : 1;
+    float *const bus[2] = {aLeft + aFirst, aRight + aFirst};
+    uint32_t i = 0;
+    // Frames before source frame 1 reach back into the previous block.
+    for (; i < aCount && aCursor + i * aStep < FIXED_ONE; ++i) {
+        const uint32_t pos = aCursor + i * aStep;
+        const float f = static_cast<float>(pos & 0xFFFFF);
+        const float position = static_cast<float>(aFirst + i + 1);
+        float v[2];
+        for (int c = 0; c < CHANNELS; ++c) {
+            const float s2 = aCur[c][pos >> 20];
+            const float s1 = pos < FIXED_ONE ? aPrev[c][BLOCK_FRAMES - 1] : aCur[c][(pos >> 20) - 1];
+            v[c] = (s2 - s1) * f * SCALE + s1;
+        }
+        if (!Stereo) v[1] = v[0];
+        for (int c = 0; c < 2; ++c) bus[c][i] += v[c] * (position * aRamp.step[c] + aRamp.start[c]);
+    }
+    const Float4 step0 = Float4{} + aRamp.step[0], step1 = Float4{} + aRamp.step[1];
+    const Float4 start0 = Float4{} + aRamp.start[0], start1 = Float4{} + aRamp.start[1];
+    auto add4 = [&](uint32_t at, Float4 v0, Float4 v1) { // four frames from frame `at` of the segment
+        const Float4 position = Float4{1, 2, 3, 4} + static_cast<float>(aFirst + at);
+        Float4 b0, b1;
+        std::memcpy(&b0, bus[0] + at, sizeof b0);
+        std::memcpy(&b1, bus[1] + at, sizeof b1);
+        b0 += v0 * (position * step0 + start0);
+        b1 += v1 * (position * step1 + start1);
+        std::memcpy(bus[0] + at, &b0, sizeof b0);
+        std::memcpy(bus[1] + at, &b1, sizeof b1);
+    };
+    if (aStep == FIXED_ONE) {
+        // Same rate: contiguous loads at one fixed fraction.
+        const uint32_t first = i, pos = aCursor + first * aStep;
+        const Float4 f = Float4{} + static_cast<float>(pos & 0xFFFFF);
+        auto at = [&](const float *s, uint32_t q) {
+            Float4 s2, s1;
+            std::memcpy(&s2, s + q, sizeof s2);
+            std::memcpy(&s1, s + q - 1, sizeof s1);
+            return (s2 - s1) * f * SCALE + s1;
+        };
+        for (; i + 4 <= aCount; i += 4) {
+            const uint32_t q = (pos >> 20) + (i - first); // 1 or more here
+            const Float4 v0 = at(aCur[0], q);
+            add4(i, v0, Stereo ? at(aCur[1], q) : v0);
+        }
+    } else {
+        // Any other ratio: each lane's two source frames are neighbours, so
+        // one 8-byte load brings both; two shuffles sort them into the frames
+        // before and at the four positions.
+        const Uint4 lanes = Uint4{0, 1, 2, 3} * aStep;
+        for (; i + 4 <= aCount; i += 4) {
+            const Uint4 pos = lanes + (aCursor + i * aStep);
+            const Uint4 p = pos >> 20; // 1 .. 511 here
+            const Float4 f = __builtin_convertvector(reinterpret_cast<const Int4 &>(pos) & 0xFFFFF, Float4);
+            auto at = [&](const float *s) {
+                Float2 a, b, c, d;
+                std::memcpy(&a, s + p[0] - 1, sizeof a);
+                std::memcpy(&b, s + p[1] - 1, sizeof b);
+                std::memcpy(&c, s + p[2] - 1, sizeof c);
+                std::memcpy(&d, s + p[3] - 1, sizeof d);
+                const Float4 x = __builtin_shufflevector(a, b, 0, 1, 2, 3), y = __builtin_shufflevector(c, d, 0, 1, 2, 3);
+                const Float4 s1 = __builtin_shufflevector(x, y, 0, 2, 4, 6), s2 = __builtin_shufflevector(x, y, 1, 3, 5, 7);
+                return (s2 - s1) * f * SCALE + s1;
+            };
+            const Float4 v0 = at(aCur[0]);
+            add4(i, v0, Stereo ? at(aCur[1]) : v0);
+        }
+    }
+    for (; i < aCount; ++i) { // the last frames, one by one
+        const uint32_t pos = aCursor + i * aStep;
+        const uint32_t p = pos >> 20;
+        const float f = static_cast<float>(pos & 0xFFFFF);
+        const float position = static_cast<float>(aFirst + i + 1);
+        float v[2];
+        for (int c = 0; c < CHANNELS; ++c) v[c] = (aCur[c][p] - aCur[c][p - 1]) * f * SCALE + aCur[c][p - 1];
+        if (!Stereo) v[1] = v[0];
+        for (int c = 0; c < 2; ++c) bus[c][i] += v[c] * (position * aRamp.step[c] + aRamp.start[c]);
+    }
+}
+
 // Denormals are flushed to zero on every thread that mixes (on x86, through
 // the SSE control register; WebAssembly has no such mode and keeps them).
 void flushDenormalsOnThisThread() {
@@ -468,6 +572,16 @@ void Engine::mixMainBus(float *aBuffer, uint32_t aFrames, uint32_t aStride, floa
         const auto stepFixed = static_cast<uint32_t>(std::floor(static_cast<double>(step) * 1048576.0));
         const uint32_t channels = std::min(voice->mChannelCount, MAX_CHANNELS);
         const bool looping = voice->mVoiceFlags & FLAG_LOOPING;
+        // One pass onto the bus for 1 and 2 channels; more channels are
+        // resampled into the scratch first, then spread by their rule.
+        const bool onePass = stepFixed != 0 && (channels == 1 || channels == 2);
+        VoiceRamp ramp{};
+        float target[2] = {};
+        for (int c = 0; c < 2; ++c) {
+            ramp.start[c] = voice->mAppliedGain[c];
+            target[c] = voice->mSpeakerGain[c] * voice->mEffectiveVolume;
+            ramp.step[c] = (target[c] - ramp.start[c]) / static_cast<float>(aFrames);
+        }
         uint32_t written = 0;
         if (stepFixed == 0) // nothing resampled: the voice adds silence
             for (uint32_t k = 0; k < channels; ++k) std::memset(aScratch + k * aStride, 0, aFrames * sizeof(float));
@@ -504,13 +618,24 @@ void Engine::mixMainBus(float *aBuffer, uint32_t aFrames, uint32_t aStride, floa
                 voice->mPendingFrames = written + n - aFrames;
                 n = aFrames - written;
             }
-            for (uint32_t k = 0; n > 0 && k < channels; ++k)
+            if (onePass && n > 0) {
+                const float *const current[2] = {voice->mBlock[0], voice->mBlock[0] + BLOCK_FRAMES};
+                const float *const previous[2] = {voice->mBlock[1], voice->mBlock[1] + BLOCK_FRAMES};
+                (channels == 2 ? resampleOntoBus<true> : resampleOntoBus<false>)(
+                    current, previous, aBuffer, aBuffer + aStride, written, n, voice->mSourceCursor, stepFixed, ramp);
+            }
+            for (uint32_t k = 0; !onePass && n > 0 && k < channels; ++k)
                 resampleLinear(voice->mBlock[0] + k * BLOCK_FRAMES, voice->mBlock[1] + k * BLOCK_FRAMES,
                                aScratch + written + k * aStride, voice->mSourceCursor, n, stepFixed);
             written += n;
             voice->mSourceCursor += n * stepFixed;
         }
-        addVoiceToBus(*voice, aBuffer, aFrames, aStride, aScratch);
+        if (onePass) {
+            voice->mAppliedGain[0] = target[0];
+            voice->mAppliedGain[1] = target[1];
+        } else {
+            addVoiceToBus(*voice, aBuffer, aFrames, aStride, aScratch);
+        }
         if (!(voice->mVoiceFlags & (FLAG_LOOPING | FLAG_NO_AUTO_STOP)) && voice->isFinished())
             releaseVoice(slot);
     }

@@ -144,6 +144,33 @@ public:
     bool mOwnsData = false;         // free mData with the file
 };
 
+// The caller's file as every voice of a stream loaded with loadCallerFile
+// reads it: the one File, and the lock that lets one reader at a time seek
+// and read it (one lock per File, however often it is loaded).
+struct SharedFile {
+    File *file = nullptr;   // the caller's; never deleted here
+    platform::Mutex lock;   // held for each seek-and-read
+};
+// The share of aFile: the one that exists while anything uses it, else a new one.
+std::shared_ptr<SharedFile> shareCallerFile(File *aFile);
+
+// A view of a shared file with a read position of its own: each read seeks
+// the file there and reads under its lock, so that a voice being started (its
+// decoder reading the header) never moves the position under a playing one.
+class SharedFileView : public File {
+public:
+    explicit SharedFileView(std::shared_ptr<SharedFile> aShared) : mShared(std::move(aShared)) {}
+    int atEnd() override { return mPosition >= size(); }
+    uint32_t read(uint8_t *aDestination, uint32_t aBytes) override;
+    uint32_t size() override;
+    int32_t seek(int32_t aPosition) override;
+    uint32_t tell() override { return mPosition; }
+
+private:
+    std::shared_ptr<SharedFile> mShared;
+    uint32_t mPosition = 0; // this view's read position
+};
+
 // ---- sources and instances ------------------------------------------------------------
 
 // Something that can be played. Owned by its creator; outlives its voices
@@ -353,6 +380,7 @@ public:
     char *mPath = nullptr;           // owned copy of the file name
     std::shared_ptr<MemoryFile> mMemoryImage; // whole-file image, shared with its instances, or null
     File *mCallerFile = nullptr;     // the caller's file, or null
+    std::shared_ptr<SharedFile> mCallerShare; // how its instances read it, or null
     uint32_t mFrameCount = 0;        // length in frames, as the decoder reports
 
 private:
@@ -375,14 +403,27 @@ public:
     uint32_t mFormat;                // StreamFormat, as loaded then
     uint32_t mFrameCount;            // length in frames of the file it opened
     uint32_t mFramesRead = 0;        // frames delivered since the last restart or seek
-    File *mInput = nullptr;          // the bytes it reads; owned when mOwnsInput
-    bool mOwnsInput = true;          // false for the caller's file
+    File *mInput = nullptr;          // the bytes it reads, owned (for the caller's file: a view of it of its own)
     std::shared_ptr<MemoryFile> mImage; // its share of the stream's memory image, or null
     void *mDecoder = nullptr;        // the format's decoder, owned
     int32_t mVorbisFrameLength = 0;  // frames in the last Vorbis packet
     int32_t mVorbisFrameUsed = 0;    // of them delivered
     int32_t mVorbisChannelCount = 0; // channels in the last Vorbis packet
     float **mVorbisChannels = nullptr; // the packet's channels
+
+    // A plain 16-bit or float WAV in a memory image, read straight from its
+    // data chunk (the samples libsndfile would give, without its copies).
+    struct DirectWav {
+        const uint8_t *data = nullptr; // the first sample, in the image; null: read through libsndfile
+        uint32_t frames = 0;           // whole frames in the chunk
+        uint32_t channels = 0;         // interleaved channels
+        bool isFloat = false;          // 32-bit float, else 16-bit PCM
+    };
+    DirectWav mDirect;
+    uint32_t mDirectPosition = 0;    // the next frame read straight from the image
+
+private:
+    uint32_t readDirect(float *aDestination, uint32_t aFrames, uint32_t aStride, uint32_t aChannels);
 };
 
 } // namespace Murmel

@@ -93,6 +93,50 @@ void closeSnd(SndDecoder *aDecoder) {
     delete aDecoder;
 }
 
+// ---- WAV straight from a memory image ------------------------------------------------------------
+//
+// A WAV of 16-bit PCM or 32-bit float samples that is already in memory is
+// read straight from its data chunk, without libsndfile's two copies (into
+// its buffer, then into ours) on every block. The samples are the same ones
+// libsndfile gives: a float as it is, a 16-bit sample times 2^-15 (both
+// exact). Anything else (other sample formats, RF64, a header libsndfile
+// reads differently) keeps the libsndfile path.
+
+uint32_t le16(const uint8_t *aAt) { return aAt[0] | aAt[1] << 8; }
+uint32_t le32(const uint8_t *aAt) { return aAt[0] | aAt[1] << 8 | aAt[2] << 16 | static_cast<uint32_t>(aAt[3]) << 24; }
+
+// Finds the sample data of a plain 16-bit or float WAV image; false for any other.
+bool findDirectWav(const uint8_t *aBytes, uint32_t aLength, WavStreamInstance::DirectWav *aOut) {
+    if (aLength < 12 || std::memcmp(aBytes, "RIFF", 4) != 0 || std::memcmp(aBytes + 8, "WAVE", 4) != 0) return false;
+    uint32_t tag = 0, channels = 0, bits = 0, align = 0;
+    for (uint64_t at = 12; at + 8 <= aLength;) {
+        const uint8_t *chunk = aBytes + at;
+        const uint32_t size = le32(chunk + 4);
+        const uint64_t payload = at + 8, available = aLength - payload;
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            if (size < 16 || available < 16) return false;
+            tag = le16(chunk + 8);
+            channels = le16(chunk + 10);
+            align = le16(chunk + 20);
+            bits = le16(chunk + 22);
+            if (tag == 0xFFFE) { // WAVE_FORMAT_EXTENSIBLE: the format is the sub-format's
+                if (size < 40 || available < 40 || le16(chunk + 8 + 18) != bits) return false;
+                tag = le16(chunk + 8 + 24);
+            }
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            const bool pcm16 = tag == 1 && bits == 16, float32 = tag == 3 && bits == 32;
+            if (!(pcm16 || float32) || channels == 0 || align != channels * bits / 8) return false;
+            aOut->data = chunk + 8;
+            aOut->frames = static_cast<uint32_t>(std::min<uint64_t>(size, available) / align);
+            aOut->channels = channels;
+            aOut->isFloat = float32;
+            return true;
+        }
+        at = payload + size + (size & 1);
+    }
+    return false;
+}
+
 // ---- stb_vorbis: Ogg Vorbis ------------------------------------------------------------------------
 
 // stb_vorbis allocates from an arena of ours: all its memory goes with the
@@ -226,6 +270,41 @@ void closeVorbis(VorbisDecoder *aDecoder) {
 }
 } // namespace
 
+// ---- the caller's file, shared ------------------------------------------------------------------------
+
+std::shared_ptr<SharedFile> shareCallerFile(File *aFile) {
+    // Which files are shared now; an entry whose share is gone is replaced.
+    static platform::Mutex registryLock;
+    static std::vector<std::weak_ptr<SharedFile>> registry;
+    std::lock_guard<platform::Mutex> guard(registryLock);
+    registry.erase(std::remove_if(registry.begin(), registry.end(), [](const auto &w) { return w.expired(); }),
+                   registry.end());
+    for (const std::weak_ptr<SharedFile> &entry : registry)
+        if (auto shared = entry.lock(); shared && shared->file == aFile) return shared;
+    auto shared = std::make_shared<SharedFile>();
+    shared->file = aFile;
+    registry.push_back(shared);
+    return shared;
+}
+
+uint32_t SharedFileView::read(uint8_t *aDestination, uint32_t aBytes) {
+    std::lock_guard<platform::Mutex> guard(mShared->lock);
+    mShared->file->seek(static_cast<int32_t>(mPosition));
+    const uint32_t n = mShared->file->read(aDestination, aBytes);
+    mPosition += n;
+    return n;
+}
+
+uint32_t SharedFileView::size() {
+    std::lock_guard<platform::Mutex> guard(mShared->lock);
+    return mShared->file->size();
+}
+
+int32_t SharedFileView::seek(int32_t aPosition) {
+    mPosition = static_cast<uint32_t>(std::clamp<int64_t>(aPosition, 0, size()));
+    return 0;
+}
+
 // ---- WavStream ------------------------------------------------------------------------------------------
 
 WavStream::~WavStream() {
@@ -240,6 +319,7 @@ void WavStream::forget() {
     mPath = nullptr;
     mMemoryImage.reset();
     mCallerFile = nullptr;
+    mCallerShare.reset();
     mFrameCount = 0;
 }
 
@@ -272,8 +352,14 @@ Result WavStream::loadMemory(const uint8_t *aData, uint32_t aLength) {
 Result WavStream::loadCallerFile(File *aFile) {
     forget();
     if (!aFile) return BadArgument;
-    const Result result = probe(*aFile);
-    if (result == ResultOk) mCallerFile = aFile;
+    // Read through a view too: voices of an earlier load may be playing it.
+    std::shared_ptr<SharedFile> share = shareCallerFile(aFile);
+    SharedFileView view(share);
+    const Result result = probe(view);
+    if (result == ResultOk) {
+        mCallerFile = aFile;
+        mCallerShare = std::move(share);
+    }
     return result;
 }
 
@@ -321,10 +407,8 @@ WavStreamInstance::WavStreamInstance(WavStream *aStream)
         auto *disk = new DiskFile;
         if (disk->open(aStream->mPath) == ResultOk) mInput = disk;
         else delete disk;
-    } else if (aStream->mCallerFile) {
-        mInput = aStream->mCallerFile;
-        mOwnsInput = false;
-        mInput->seek(0);
+    } else if (aStream->mCallerShare) {
+        mInput = new SharedFileView(aStream->mCallerShare); // its own position in the caller's file
     }
     if (!mInput) return;
     if (mFormat == FORMAT_OGG) {
@@ -338,11 +422,16 @@ WavStreamInstance::WavStreamInstance(WavStream *aStream)
         if (snd) {
             const sf_count_t frames = snd->info.frames;
             mFrameCount = frames > 0 && frames != SF_COUNT_MAX ? static_cast<uint32_t>(frames) : 0;
+            // Straight from the image, when it reads as libsndfile reads it.
+            DirectWav direct;
+            if (mImage && mFormat == FORMAT_WAV && findDirectWav(mImage->memoryBytes(), mImage->size(), &direct) &&
+                direct.frames == frames && static_cast<int>(direct.channels) == snd->info.channels)
+                mDirect = direct;
         }
         mDecoder = snd;
     }
     if (!mDecoder) {
-        if (mOwnsInput) delete mInput;
+        delete mInput;
         mInput = nullptr;
     }
 }
@@ -352,7 +441,7 @@ WavStreamInstance::~WavStreamInstance() {
         if (mFormat == FORMAT_OGG) closeVorbis(static_cast<VorbisDecoder *>(mDecoder));
         else closeSnd(static_cast<SndDecoder *>(mDecoder));
     }
-    if (mOwnsInput) delete mInput;
+    delete mInput;
 }
 
 uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, uint32_t aStride) {
@@ -392,6 +481,8 @@ uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, ui
         }
     }
 
+    if (mDirect.data) return readDirect(aDestination, aFrames, aStride, channels);
+
     // WAV, FLAC, MP3: interleaved floats through a 512 x 8 temporary, in pieces
     // small enough for the file's own channel count.
     auto *decoder = static_cast<SndDecoder *>(mDecoder);
@@ -416,6 +507,54 @@ uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, ui
     return total;
 }
 
+uint32_t WavStreamInstance::readDirect(float *aDestination, uint32_t aFrames, uint32_t aStride, uint32_t aChannels) {
+    const uint32_t n = std::min(aFrames, mDirect.frames - std::min(mDirectPosition, mDirect.frames));
+    const uint32_t fileChannels = mDirect.channels, sampleBytes = mDirect.isFloat ? 4 : 2;
+    const uint8_t *from = mDirect.data + static_cast<size_t>(mDirectPosition) * fileChannels * sampleBytes;
+    auto value = [&](uint32_t aFrame, uint32_t aChannel) {
+        const uint8_t *at = from + (static_cast<size_t>(aFrame) * fileChannels + aChannel) * sampleBytes;
+        if (mDirect.isFloat) {
+            float v;
+            std::memcpy(&v, at, 4);
+            return v;
+        }
+        int16_t v;
+        std::memcpy(&v, at, 2);
+        return static_cast<float>(v) * (1.0f / 32768.0f);
+    };
+    uint32_t f = 0;
+    if (mDirect.isFloat && fileChannels == 2 && aChannels == 2) {
+        // Stereo floats, four frames at a time: two loads, two shuffles.
+        typedef float Float4 __attribute__((vector_size(16)));
+        typedef int32_t Int4 __attribute__((vector_size(16)));
+        for (; f + 4 <= n; f += 4) {
+            Float4 a, b;
+            std::memcpy(&a, from + 8 * static_cast<size_t>(f), 16);
+            std::memcpy(&b, from + 8 * static_cast<size_t>(f) + 16, 16);
+            const Float4 left = __builtin_shuffle(a, b, Int4{0, 2, 4, 6});
+            const Float4 right = __builtin_shuffle(a, b, Int4{1, 3, 5, 7});
+            std::memcpy(aDestination + f, &left, 16);
+            std::memcpy(aDestination + aStride + f, &right, 16);
+        }
+    }
+    for (uint32_t k = 0; k < aChannels; ++k) {
+        float *to = aDestination + k * aStride;
+        if (k < fileChannels)
+            for (uint32_t i = f; i < n; ++i) to[i] = value(i, k);
+        else // a file with fewer channels than it had when it was loaded
+            std::memset(to + f, 0, (n - f) * sizeof(float));
+    }
+    mDirectPosition += n;
+    mFramesRead += n;
+    // The bytes of the read four blocks on (a device buffer's worth ahead),
+    // on their way into the cache while the mixer goes on: an image this
+    // size comes from memory, not from the cache.
+    const size_t read = static_cast<size_t>(n) * fileChannels * sampleBytes, ahead = 4 * read;
+    const size_t left = static_cast<size_t>(mDirect.frames - mDirectPosition) * fileChannels * sampleBytes;
+    for (size_t at = ahead; at < std::min(ahead + read, left); at += 64) __builtin_prefetch(from + read + at);
+    return n;
+}
+
 bool WavStreamInstance::isFinished() { return mFramesRead >= mFrameCount; }
 
 Result WavStreamInstance::restart() {
@@ -424,6 +563,7 @@ Result WavStreamInstance::restart() {
         else sf_seek(static_cast<SndDecoder *>(mDecoder)->file, 0, SEEK_SET);
     }
     mVorbisFrameLength = mVorbisFrameUsed = 0; // what was decoded before is gone
+    mDirectPosition = 0;
     mFramesRead = 0;
     mStreamSeconds = 0;
     return ResultOk;

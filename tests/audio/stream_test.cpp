@@ -9,7 +9,9 @@
 #include <stb/stb_vorbis.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -166,6 +168,77 @@ TEST_F(Streams, MemoryImagesPlayAsDiskFilesDo) {
     ASSERT_EQ(memory.loadMemory(bytes.data(), static_cast<uint32_t>(bytes.size())), ResultOk);
     EXPECT_EQ(memory.mFrameCount, disk.mFrameCount);
     EXPECT_EQ(readAll(memory), readAll(disk));
+}
+
+// A WAV of 16-bit or float samples in memory is read straight from its data
+// chunk, not through libsndfile: the samples, the end, the loops and what
+// the mixer makes of them are those of the same file read from disk through
+// libsndfile. Other sample formats keep libsndfile's path.
+TEST_F(Streams, WavImagesReadStraightFromMemoryAsLibsndfileReadsThem) {
+    const struct {
+        const char *name;
+        int format, channels;
+        bool direct;
+    } cases[] = {
+        {"f32_stereo.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, true},
+        {"f32_mono.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, true},
+        {"s16_stereo.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, true},
+        {"s16_three.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 3, true},
+        {"f32_ext.wav", SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, 2, true},
+        {"s16_ext.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 2, true},
+        {"s24_stereo.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, false},
+        {"f64_stereo.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 2, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(c.name, c.format, c.channels, 44100, 5003, true);
+        ASSERT_FALSE(path.empty());
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        WavStream disk, memory;
+        ASSERT_EQ(disk.loadFile(path.c_str()), ResultOk);
+        ASSERT_EQ(memory.loadMemory(bytes.data(), static_cast<uint32_t>(bytes.size())), ResultOk);
+        {
+            std::unique_ptr<AudioSourceInstance> instance(memory.makeInstance());
+            EXPECT_EQ(static_cast<WavStreamInstance *>(instance.get())->mDirect.data != nullptr, c.direct);
+        }
+        EXPECT_EQ(readAll(memory), readAll(disk));
+
+        // Looping through the mixer at 48000 Hz, with its seeks and restarts.
+        Engine a, b;
+        a.finishBackendSetup(48000, 2048, 1, 2);
+        b.finishBackendSetup(48000, 2048, 1, 2);
+        disk.mSourceFlags |= FLAG_LOOPING;
+        memory.mSourceFlags |= FLAG_LOOPING;
+        a.play(disk, 0.8f, 0.3f);
+        b.play(memory, 0.8f, 0.3f);
+        for (int block = 0; block < 12; ++block) {
+            a.mixBlock(2048, 2048);
+            b.mixBlock(2048, 2048);
+            ASSERT_EQ(0, std::memcmp(a.mMixScratch.data, b.mMixScratch.data, 2 * 2048 * sizeof(float))) << "block " << block;
+        }
+    }
+}
+
+// A data chunk that claims more than the image holds, and chunks before it:
+// read to where the bytes end, as libsndfile does.
+TEST_F(Streams, AWavImageWithAShortDataChunkEndsWhereItsBytesEnd) {
+    const std::string path = write("short.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 44100, 3000, true);
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t data = bytes.find("data");
+    ASSERT_NE(data, std::string::npos);
+    bytes.insert(data, std::string("junk\x06\0\0\0abcdef", 14)); // an unknown chunk before the samples
+    bytes.resize(bytes.size() - 1001); // the last frames gone, and half of one
+    const std::string cut = writeBytes("short_cut.wav", bytes);
+    WavStream disk, memory;
+    ASSERT_EQ(disk.loadFile(cut.c_str()), ResultOk);
+    ASSERT_EQ(memory.loadMemory(reinterpret_cast<const uint8_t *>(bytes.data()), static_cast<uint32_t>(bytes.size())), ResultOk);
+    std::unique_ptr<AudioSourceInstance> instance(memory.makeInstance());
+    EXPECT_NE(static_cast<WavStreamInstance *>(instance.get())->mDirect.data, nullptr);
+    const auto fromDisk = readAll(disk);
+    EXPECT_EQ(fromDisk[0].size(), 3000u - 251u);
+    EXPECT_EQ(readAll(memory), fromDisk);
 }
 
 // Counts the bytes read through it.
@@ -492,5 +565,82 @@ TEST(Concurrency, ReloadingAndStoppingStreamsWhileTheyMix) {
     fs::remove_all(dir);
     EXPECT_EQ(mixer.badSamples.load(), 0); // never NaN, never past the clipper
     EXPECT_GT(mixer.audibleBlocks.load(), 60); // the voices it was handed were heard
+}
+} // namespace
+
+namespace {
+// A caller's file that takes 20 µs for every read, so that a reader that
+// moves its position under another has time to do it.
+struct SlowFile : MemoryFile {
+    uint32_t read(uint8_t *aDestination, uint32_t aBytes) override {
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+        return MemoryFile::read(aDestination, aBytes);
+    }
+};
+
+// Two voices of one stream loaded from the caller's file: while the mixing
+// thread plays voice A, the main thread starts and stops a silent voice B of
+// the same stream over and over (its decoder reads the header and seeks to
+// the end for the length). A must sound exactly as it does alone. Also run
+// under ThreadSanitizer by the test command.
+TEST(Concurrency, VoicesOfOneCallerFileNeverDisturbEachOther) {
+    const fs::path path = fs::temp_directory_path() / ("murmel_caller_" + std::to_string(::getpid()) + ".ogg");
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    SNDFILE *f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> data(2 * 44100 * 3);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = 0.4f * static_cast<float>(std::sin(0.003 * static_cast<double>(i * (i % 7 + 1))));
+    sf_writef_float(f, data.data(), 44100 * 3);
+    sf_close(f);
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    fs::remove(path);
+
+    constexpr int BLOCKS = 100; // of 512 frames: 1.2 s of A
+    int plays = 0;
+    auto render = [&](bool aDisturbed) {
+        SlowFile file;
+        file.openCopy(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        WavStream stream;
+        EXPECT_EQ(stream.loadCallerFile(&file), ResultOk);
+        Engine engine;
+        engine.mMixerMutex = new platform::Mutex;
+        engine.finishBackendSetup(44100, 512, 1, 2);
+        engine.play(stream, 1.0f);
+        std::vector<float> heard;
+        std::atomic<bool> done{false};
+        std::thread mixer([&] {
+            for (int b = 0; b < BLOCKS; ++b) {
+                engine.mixBlock(512, 512);
+                heard.insert(heard.end(), engine.mMixScratch.data, engine.mMixScratch.data + 1024);
+                std::this_thread::sleep_for(std::chrono::milliseconds(3)); // paced, as a device would be
+            }
+            done = true;
+        });
+        while (aDisturbed && !done) {
+            const VoiceHandle b = engine.play(stream, 0.0f);
+            engine.lockMixer();
+            const int32_t slot = engine.voiceFromHandle(b);
+            if (slot >= 0) engine.releaseVoice(static_cast<uint32_t>(slot));
+            engine.unlockMixer();
+            ++plays;
+        }
+        mixer.join();
+        engine.stopAllVoices();
+        engine.shutdown();
+        return heard;
+    };
+    const std::vector<float> alone = render(false), disturbed = render(true);
+    ASSERT_EQ(alone.size(), disturbed.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < alone.size(); ++i) differing += alone[i] != disturbed[i];
+    EXPECT_EQ(differing, 0u) << "of " << alone.size() << " samples, while B was started " << plays << " times";
+    EXPECT_GT(plays, 20) << "B must really have been started while A played";
+    float peak = 0;
+    for (float x : alone) peak = std::max(peak, std::fabs(x));
+    EXPECT_GT(peak, 0.1f);
 }
 } // namespace
