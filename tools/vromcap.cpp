@@ -8,7 +8,9 @@
 //   vromcap --sheet FILE.png [--size WxH]
 //
 // It finds its assets as the demo does: assets/ in the working directory,
-// else beside the executable, its parent, or the installed data folder. Frame k
+// else beside the executable, its parent, or the installed data folder.
+// It needs no display: with none (DISPLAY and WAYLAND_DISPLAY unset) it
+// renders through EGL without a window, to the same frames. Frame k
 // is the frame at show time T + floor(k * 750 / F) (show time runs at three
 // quarters of real time), made by the demo's own timeline and render code, in
 // order from frame 0, into an offscreen framebuffer of exactly W x H,
@@ -181,6 +183,13 @@ void reportBox(const char *caption, const char *text) {
 
 bool startGl(int32_t w, int32_t h) {
     platform::setMessageBoxHook(reportBox);
+    // A machine with no display at all (a server that makes videos) renders
+    // through EGL with no window: SDL's offscreen driver, on Mesa's device
+    // platform (llvmpipe, or a GPU). The frames are the ones an X server's
+    // window gives: the picture is drawn into a framebuffer of its own anyway.
+    const auto set = [](const char *v) { return std::getenv(v) && *std::getenv(v); };
+    const bool headless = !set("SDL_VIDEODRIVER") && !set("DISPLAY") && !set("WAYLAND_DISPLAY");
+    if (headless) SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         std::fprintf(stderr, "vromcap: no video: %s\n", SDL_GetError());
         return false;
@@ -190,7 +199,8 @@ bool startGl(int32_t w, int32_t h) {
     demo.window = SDL_CreateWindow("vromcap", 0, 0, 64, 64, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (!demo.window || !SDL_GL_CreateContext(demo.window) ||
         !gladLoadGL(reinterpret_cast<GLADloadfunc>(SDL_GL_GetProcAddress))) {
-        std::fprintf(stderr, "vromcap: no OpenGL context: %s\n", SDL_GetError());
+        std::fprintf(stderr, "vromcap: no OpenGL context%s: %s\n",
+                     headless ? " (no display, and none through EGL either)" : "", SDL_GetError());
         return false;
     }
     SDL_GL_SetSwapInterval(0);

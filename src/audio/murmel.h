@@ -8,9 +8,14 @@
 //   (keep-ticking ones first, then the loudest), pulls 512-frame blocks from
 //   each, resamples them linearly in 20-bit fixed point, spreads them over the
 //   two output channels while ramping each channel's gain across the block (so
-//   volume changes never click), then applies a soft round-off clipper.
+//   volume changes never click), then applies a soft round-off clipper. Mono
+//   and stereo voices are resampled, panned and added onto the bus in one
+//   pass, four frames at a time; the result is the same, bit for bit, as
+//   the two steps one after the other.
 //   Sound files are decoded while they play: Ogg Vorbis with stb_vorbis; WAV,
-//   FLAC and MP3 with libsndfile; all bytes come through Murmel::File.
+//   FLAC and MP3 with libsndfile (16-bit and float WAVs in memory straight
+//   from their data chunk); all bytes come through Murmel::File. Voices of a
+//   caller's file each read it through a view with a position of their own.
 //
 // What it does not do
 //   No effects, no 3-D sound, no timed fades (call setVolume every frame, as

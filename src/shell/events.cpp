@@ -6,12 +6,52 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+bool set(const char *aVariable) {
+    const char *value = std::getenv(aVariable);
+    return value && *value;
+}
+
+// True when nothing SDL could show a window on is there at all: no X
+// server named, no Wayland display named or at its default place. (Asking SDL
+// would make its Wayland driver complain about the runtime folder first.)
+bool nothingToShowOn() {
+    if (set("SDL_VIDEODRIVER") || set("DISPLAY") || set("WAYLAND_DISPLAY") || set("WAYLAND_SOCKET")) return false;
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat status {};
+    return !(runtime && *runtime && stat((std::string(runtime) + "/wayland-0").c_str(), &status) == 0);
+}
+} // namespace
+
+const char *noDisplayReason(const char *aVideoDriver) {
+    if (set("SDL_VIDEODRIVER") || !aVideoDriver) return nullptr; // the user chose the driver
+    if (std::strcmp(aVideoDriver, "offscreen") != 0 && std::strcmp(aVideoDriver, "dummy") != 0) return nullptr;
+    if (!set("DISPLAY") && !set("WAYLAND_DISPLAY")) return "DISPLAY and WAYLAND_DISPLAY are unset";
+    return "neither the X server of DISPLAY nor a Wayland compositor could be reached";
+}
 
 void startShell(int argc) {
+    if (nothingToShowOn()) {
+        std::fprintf(stderr, "vrom2022: no display (DISPLAY and WAYLAND_DISPLAY are unset); start it from a desktop "
+                             "session, or set SDL_VIDEODRIVER\n");
+        std::exit(1);
+    }
     if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_NOPARACHUTE) < 0) {
         std::fprintf(stderr, "Video initialization failed: %s\n", SDL_GetError());
         SDL_Quit();
         std::exit(0);
+    }
+    // With no display SDL falls back to a window nobody sees, and the demo
+    // would play its music unseen until killed: say so and end instead.
+    if (const char *reason = noDisplayReason(SDL_GetCurrentVideoDriver())) {
+        std::fprintf(stderr, "vrom2022: no display (%s); start it from a desktop session, or set SDL_VIDEODRIVER\n",
+                     reason);
+        SDL_Quit();
+        std::exit(1);
     }
     initVideo(argc);
     SDL_SetWindowTitle(demo.window, WINDOW_TITLE);

@@ -20,6 +20,10 @@
 // Exit statuses
 //   0   normal end, SDL start failure ("Video initialization failed: ...") and
 //       window failure ("Video mode set failed: ...", both on standard error);
+//   1   no display: SDL found neither X11 nor Wayland and would fall back to
+//       an invisible window ("vrom2022: no display (...); start it from a
+//       desktop session, or set SDL_VIDEODRIVER"); with SDL_VIDEODRIVER set,
+//       whatever driver it names is used as it is (offscreen on purpose, say);
 //   255 (-1) no GL version found ("Something went wrong!" on standard output)
 //       or a shader that failed to link seven times in a row.
 //
@@ -39,6 +43,11 @@ union SDL_Event;
 // Everything before the first frame: SDL, initVideo(argc), title, initDemo,
 // music. Ends the process on the start-up failures listed above.
 void startShell(int argc);
+
+// Why SDL's video driver aVideoDriver is no display a person can see (its
+// offscreen or dummy driver, chosen by SDL as a fallback, not by the user
+// through SDL_VIDEODRIVER), or null when it is one.
+const char *noDisplayReason(const char *aVideoDriver);
 
 // The window title: "vROm 2022 - " and the project's home page.
 inline constexpr const char *WINDOW_TITLE = "vROm 2022 - https://vrom2022.example.org";

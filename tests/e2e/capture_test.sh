@@ -100,6 +100,18 @@ for args in "--size -5x3 $work/e" "--size 99999x10 $work/e" "--frames 0 $work/e"
     check "  with a usage line" grep -q "^usage: vromcap" "$work/err"
 done
 
+# With no display at all (a server that makes videos): rendered through EGL
+# with no window, to the very frames an X server's window gives.
+SDL_VIDEODRIVER=x11 "$CAP" --start 70000 --frames 3 --size 320x180 "$work/x11" 2>/dev/null
 stop_xvfb
+env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$CAP" --start 70000 --frames 3 --size 320x180 "$work/headless" \
+    2>"$work/headless.err"; status=$?
+check "with no display vromcap still captures (status $status)" test "$status" -eq 0 || tail -n 3 "$work/headless.err"
+same=yes
+for f in frame_000000.png frame_000001.png frame_000002.png audio.wav; do
+    cmp -s "$work/x11/$f" "$work/headless/$f" || same=no
+done
+check "  the same files, byte for byte, as under an X server" test "$same" = yes
+
 rm -rf "$work"
 finish

@@ -41,9 +41,15 @@ cmake --install "$BUILD" --prefix "$prefix" >"$work/install.log" 2>&1
 check "cmake --install succeeds" test $? -eq 0
 for f in bin/vrom2022 bin/vromcap share/vrom2022/assets/knot.fs share/vrom2022/assets/vrom2022_melo.ogg \
          share/applications/vrom2022.desktop share/icons/hicolor/256x256/apps/vrom2022.png \
-         share/man/man6/vrom2022.6; do
+         share/man/man6/vrom2022.6 share/metainfo/vrom2022.metainfo.xml share/doc/vrom2022/copyright; do
     check "installed: $f" test -s "$prefix/$f"
 done
+check "the software-centre entry is valid (appstreamcli validate --no-net)" \
+    appstreamcli validate --no-net "$prefix/share/metainfo/vrom2022.metainfo.xml"
+check "  and launches the desktop entry" \
+    grep -q '<launchable type="desktop-id">vrom2022.desktop</launchable>' "$prefix/share/metainfo/vrom2022.metainfo.xml"
+check "  under the licence of LICENSE" \
+    bash -c "grep -q '<project_license>MIT</project_license>' '$prefix/share/metainfo/vrom2022.metainfo.xml' && head -n 1 '$ROOT/LICENSE' | grep -q 'MIT License'"
 check "the desktop entry is valid" desktop-file-validate "$prefix/share/applications/vrom2022.desktop"
 check "the desktop entry starts the full-screen show" grep -qx "Exec=vrom2022" "$prefix/share/applications/vrom2022.desktop"
 check "the icon is a 256x256 PNG" test "$(identify -format '%wx%h' "$prefix/share/icons/hicolor/256x256/apps/vrom2022.png")" = 256x256
@@ -76,7 +82,8 @@ if [ -n "$deb" ]; then
     dpkg-deb -c "$deb" >"$work/contents"
     for f in ./usr/bin/vrom2022 ./usr/bin/vromcap ./usr/share/vrom2022/assets/knot.vs \
              ./usr/share/vrom2022/assets/vrom2022_space.ogg ./usr/share/applications/vrom2022.desktop \
-             ./usr/share/icons/hicolor/256x256/apps/vrom2022.png ./usr/share/man/man6/vrom2022.6; do
+             ./usr/share/icons/hicolor/256x256/apps/vrom2022.png ./usr/share/man/man6/vrom2022.6 \
+             ./usr/share/metainfo/vrom2022.metainfo.xml ./usr/share/doc/vrom2022/copyright; do
         check "the .deb holds $f" grep -q " $f\$" "$work/contents"
     done
     depends=$(dpkg-deb -f "$deb" Depends)

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace {
 struct Case {
     int32_t width, height;
@@ -47,5 +50,36 @@ TEST(FullScreen, WithoutADisplayTheWindowedSizeIsUsed) {
     fullScreenSize(&width, &height);
     EXPECT_EQ(width, 960);
     EXPECT_EQ(height, 540);
+}
+} // namespace
+
+namespace {
+// Which of SDL's video drivers count as no display: its offscreen and dummy
+// ones when SDL fell back to them, never a driver the user chose.
+TEST(NoDisplay, OnlyAFallbackToAnInvisibleDriverCounts) {
+    const char *keep[] = {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"};
+    std::string saved[3];
+    bool had[3];
+    for (int i = 0; i < 3; ++i) {
+        const char *v = std::getenv(keep[i]);
+        had[i] = v != nullptr;
+        saved[i] = v ? v : "";
+        unsetenv(keep[i]);
+    }
+    EXPECT_STREQ(noDisplayReason("offscreen"), "DISPLAY and WAYLAND_DISPLAY are unset");
+    EXPECT_STREQ(noDisplayReason("dummy"), "DISPLAY and WAYLAND_DISPLAY are unset");
+    EXPECT_EQ(noDisplayReason("x11"), nullptr);
+    EXPECT_EQ(noDisplayReason("wayland"), nullptr);
+    EXPECT_EQ(noDisplayReason(nullptr), nullptr);
+    setenv("DISPLAY", "", 1); // set but empty is unset
+    EXPECT_STREQ(noDisplayReason("offscreen"), "DISPLAY and WAYLAND_DISPLAY are unset");
+    setenv("WAYLAND_DISPLAY", "wayland-1", 1);
+    EXPECT_STREQ(noDisplayReason("offscreen"), "neither the X server of DISPLAY nor a Wayland compositor could be reached");
+    setenv("SDL_VIDEODRIVER", "offscreen", 1); // chosen on purpose
+    EXPECT_EQ(noDisplayReason("offscreen"), nullptr);
+    for (int i = 0; i < 3; ++i) {
+        if (had[i]) setenv(keep[i], saved[i].c_str(), 1);
+        else unsetenv(keep[i]);
+    }
 }
 } // namespace
