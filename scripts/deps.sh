@@ -22,6 +22,7 @@ packages=(
     pulseaudio pulseaudio-utils                # the sound tests' own PulseAudio server, parecord
     pipewire pipewire-pulse wireplumber dbus   # and their own PipeWire session
     appstream                                  # the software-centre entry's check (appstreamcli)
+    python3-numpy                              # the sound tests' analysis (pitch, level, gaps, offsets)
 )
 
 missing=()

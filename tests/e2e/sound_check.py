@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""sound_check.py RECORDING REFERENCE - what a sound server played, against the show's offline mix.
+
+RECORDING: raw 32-bit float stereo at 48000 Hz, recorded from the sink's monitor
+while the demo played from its first frame. REFERENCE: showmix's raw 32-bit float
+stereo at 44100 Hz from show time 0, resampled here to 48000 Hz.
+
+Prints one line of key=value figures:
+  first_heard_s   where in the show's sound the first sample heard lies
+                  (0: the fade-in from its first block; 0.28: the first 0.28 s lost)
+  heard_s         seconds from the first sample heard to the last
+  gaps            runs of 1 ms or more of exact digital zeros inside that stretch
+  longest_gap_ms  the longest of them
+  pitch_ratio     the recording's frequencies over the reference's (1: the same pitch)
+  level_db        the recording's level over the reference's, where both are steady
+"""
+import sys
+import numpy as np
+
+RATE = 48000
+
+def load(path):
+    data = np.fromfile(path, dtype='<f4')
+    return data[: len(data) // 2 * 2].reshape(-1, 2).astype(np.float64)
+
+def resample(x, ratio):  # linear interpolation is enough to find where the music lies
+    n = int(len(x) * ratio)
+    positions = np.arange(n) / ratio
+    return np.stack([np.interp(positions, np.arange(len(x)), x[:, c]) for c in range(2)], axis=1)
+
+def lag(a, b):  # where b best lines up in a (a longer than b), by FFT cross-correlation
+    n = 1 << int(np.ceil(np.log2(len(a) + len(b))))
+    c = np.fft.irfft(np.fft.rfft(a, n) * np.conj(np.fft.rfft(b, n)), n)[: len(a) - len(b) + 1]
+    return int(np.argmax(c))
+
+def peak_hz(x):
+    w = np.hanning(len(x))
+    m = np.abs(np.fft.rfft(x * w))
+    m[: int(40 * len(x) / RATE)] = 0  # below 40 Hz
+    k = int(np.argmax(m))
+    a, b, c = np.log(m[k - 1] + 1e-30), np.log(m[k] + 1e-30), np.log(m[k + 1] + 1e-30)
+    return (k + 0.5 * (a - c) / (a - 2 * b + c)) * RATE / len(x)
+
+rec = load(sys.argv[1])
+ref = resample(load(sys.argv[2]), RATE / 44100)
+mono_rec, mono_ref = rec.mean(axis=1), ref.mean(axis=1)
+nonzero = np.flatnonzero(np.any(rec != 0, axis=1))
+if len(nonzero) == 0:
+    print("first_heard_s=-1 heard_s=0 gaps=0 longest_gap_ms=0 pitch_ratio=0 level_db=-999")  # nothing heard
+    sys.exit(0)
+first, last = int(nonzero[0]), int(nonzero[-1])
+
+# Where show-sound time 0 lies in the recording: line up 4 s of the reference
+# from 8 s (past the 6.7 s ramp) within the recording.
+probe = 8 * RATE
+window = mono_ref[probe: probe + 4 * RATE]
+offset = lag(mono_rec, window) - probe  # recording index of show-sound time 0
+first_heard = (first - offset) / RATE
+
+# Gaps: runs of exact zeros (both channels) of 1 ms or more between first and last.
+silent = np.all(rec[first: last + 1] == 0, axis=1).astype(np.int8)
+edges = np.diff(np.concatenate(([0], silent, [0])))
+runs = np.flatnonzero(edges == -1) - np.flatnonzero(edges == 1)
+runs = runs[runs >= RATE // 1000]
+
+# Pitch and level, where the recording and the reference are steady and aligned.
+at = offset + probe
+seg_rec = mono_rec[at: at + 4 * RATE]
+seg_ref = window[: len(seg_rec)]
+ratio = peak_hz(seg_rec) / peak_hz(seg_ref) if len(seg_rec) == len(seg_ref) and len(seg_rec) > RATE else 0.0
+rms = lambda x: float(np.sqrt(np.mean(x * x))) if len(x) else 0.0
+level = 20 * np.log10(max(rms(rec[at: at + 4 * RATE].ravel()), 1e-12) / max(rms(ref[probe: probe + 4 * RATE].ravel()), 1e-12))
+print(f"first_heard_s={first_heard:.3f} heard_s={(last - first) / RATE:.2f} gaps={len(runs)} "
+      f"longest_gap_ms={(runs.max() * 1000 / RATE if len(runs) else 0):.0f} pitch_ratio={ratio:.5f} level_db={level:.2f}")
