@@ -300,6 +300,9 @@ public:
     // mixed starts there. Takes the lock; a stale handle is ignored (ResultOk);
     // a negative or NaN time is refused with BadArgument.
     Result seek(VoiceHandle aHandle, double aSeconds);
+    // Pauses or resumes a voice: a paused voice is not mixed and does not
+    // advance. Takes the lock; a stale handle is ignored (ResultOk).
+    Result setPause(VoiceHandle aHandle, bool aPaused);
     void applyVoiceVolume(uint32_t aVoice, float aVolume);
     void refreshVoiceVolume(uint32_t aVoice);
     void applyVoicePan(uint32_t aVoice, float aPan);

@@ -35,6 +35,18 @@ Result Engine::seek(VoiceHandle aHandle, double aSeconds) {
     return result;
 }
 
+Result Engine::setPause(VoiceHandle aHandle, bool aPaused) {
+    lockMixer();
+    const int32_t slot = voiceFromHandle(aHandle);
+    if (slot >= 0) {
+        AudioSourceInstance *voice = mVoices[slot];
+        voice->mVoiceFlags = aPaused ? voice->mVoiceFlags | FLAG_PAUSED : voice->mVoiceFlags & ~FLAG_PAUSED;
+        mActiveDirty = true;
+    }
+    unlockMixer();
+    return ResultOk;
+}
+
 Result Engine::applyVoiceSpeed(uint32_t aVoice, float aSpeed) {
     MURMEL_ASSERT("murmel_core_voiceops", 33, aVoice < VOICE_COUNT);
     MURMEL_ASSERT("murmel_core_voiceops", 34, mInsideAudioThreadMutex);

@@ -56,8 +56,12 @@ void startShell(int argc) {
     initVideo(argc);
     SDL_SetWindowTitle(demo.window, WINDOW_TITLE);
     locateAssets();
+    // How sound servers and their mixers name the demo's stream (a user's own
+    // SDL_AUDIO_DEVICE_APP_NAME or SDL_AUDIO_DEVICE_STREAM_NAME still wins).
+    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "vROm 2022", SDL_HINT_DEFAULT);
+    SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Music", SDL_HINT_DEFAULT);
     initDemo();
-    startMusic();
+    startMusic(true);
 }
 
 void handleEvent(const SDL_Event &event) {

@@ -17,7 +17,11 @@ void loadMusic() {
     spaceMusic.loadFile(assetPath("vrom2022_space.ogg").c_str());
 }
 
-void startMusic() {
+namespace {
+bool musicHeld = false; // the tracks wait, paused, for the first audible volumes
+} // namespace
+
+void startMusic(bool aHoldUntilAudible) {
     // Both loop and start together, silent; the frame brings them in.
     meloMusic.mSourceFlags |= Murmel::FLAG_LOOPING;
     const Murmel::VoiceHandle melo = audioEngine.play(meloMusic, 0.0f, 0.0f);
@@ -25,6 +29,11 @@ void startMusic() {
     const Murmel::VoiceHandle space = audioEngine.play(spaceMusic, 0.0f, 0.0f);
     demo.meloVoice = melo;
     demo.spaceVoice = space;
+    musicHeld = aHoldUntilAudible;
+    if (musicHeld) {
+        audioEngine.setPause(melo, true);
+        audioEngine.setPause(space, true);
+    }
 }
 
 int64_t musicFrameAt(int32_t t, uint32_t rate, uint32_t frames) {
@@ -48,4 +57,11 @@ void seekMusic(int32_t t) {
 void setMusicVolumes(float melo, float space) {
     audioEngine.setVolume(demo.meloVoice, melo);
     audioEngine.setVolume(demo.spaceVoice, space);
+    if (musicHeld && (melo > 0.0f || space > 0.0f)) {
+        // The first audible frame: both tracks start from their first sample,
+        // at these volumes (a paused voice takes a new volume without a ramp).
+        musicHeld = false;
+        audioEngine.setPause(demo.meloVoice, false);
+        audioEngine.setPause(demo.spaceVoice, false);
+    }
 }

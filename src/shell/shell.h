@@ -91,7 +91,13 @@ void startAudio();
 // while they play). A file that is missing or damaged leaves its track silent.
 void loadMusic();
 // Starts both music tracks, looping, at volume 0; stores their voice handles.
-void startMusic();
+// aHoldUntilAudible (the desktop show): the tracks wait, paused, until the
+// first frame that gives them a volume above 0, and start from their first
+// sample then. The fade-in starts at 0, and at a few frames a second (a
+// software renderer's) the tracks would otherwise play unheard through the
+// whole first frame; a device that starts late would do the same. The
+// offline mixes (vromcap, showmix) do not hold: their tracks start at T.
+void startMusic(bool aHoldUntilAudible = false);
 // Moves both playing tracks to where the live show has them at show time t:
 // they start with the show and loop seamlessly, so each is at source frame
 // floor(t * 4/3 ms * its rate) modulo its length. For a show that does not
