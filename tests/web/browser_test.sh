@@ -5,8 +5,11 @@
 # the clear colour, one started at show time 70000 shows a scene, and Web
 # Audio runs with the engine's blocks. Run after scripts/web.sh.
 . "$(dirname "$0")/../e2e/lib.sh"
-WEB=${WEB_DIR:-build-web}
+WEB=${WEB_DIR:-build-web}/site
 work=$(mktemp -d)
+# The folder to serve holds what a visitor downloads, and nothing else.
+check "the site folder holds the page, its code and its data only ($(ls "$WEB" | tr '\n' ' '))" \
+    test "$(ls -A "$WEB" | tr '\n' ' ')" = "index.html vrom2022.data vrom2022.js vrom2022.wasm "
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 python3 -m http.server --bind 127.0.0.1 "$port" -d "$WEB" >"$work/http.log" 2>&1 &
 HTTP_PID=$!

@@ -31,5 +31,12 @@ check "5 s of the show's sound: 220500 stereo frames from both ($nn, $wn floats)
 check "  equal within 1e-6 (largest difference $diff)" python3 -c "import sys; sys.exit(not $diff <= 1e-6)"
 check "  and not silent (peak $peak)" python3 -c "import sys; sys.exit(not $peak > 0.05)"
 
+# From show time 90000 (past both tracks' loop point), as the page's ?start=T
+# plays it: the music where the live show has it, in wasm as natively.
+"$NATIVE/showmix" "$work/n90.raw" --seconds 3 --start 90000 &&
+    "${NODE[@]}" "$WEB/node/showmix.js" "$work/w90.raw" --seconds 3 --start 90000
+same=$(cmp -s "$work/n90.raw" "$work/w90.raw" && echo yes || echo no)
+check "from T = 90000 the wasm mix is the native one, byte for byte ($same)" test "$same" = yes -a -s "$work/n90.raw"
+
 rm -rf "$work"
 finish
