@@ -60,6 +60,13 @@ void startShell(int argc) {
     // SDL_AUDIO_DEVICE_APP_NAME or SDL_AUDIO_DEVICE_STREAM_NAME still wins).
     SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_APP_NAME, "vROm 2022", SDL_HINT_DEFAULT);
     SDL_SetHintWithPriority(SDL_HINT_AUDIO_DEVICE_STREAM_NAME, "Music", SDL_HINT_DEFAULT);
+    // SDL asks PulseAudio for a total latency of one device buffer, of which
+    // the client keeps a small part, and pipewire-pulse makes a 512-frame
+    // quantum of it (11.6 ms), which a busy machine misses: a gap. 140 ms of
+    // total latency gives pipewire-pulse a quantum just over the 2048-frame
+    // buffer the demo asks for, and PulseAudio 90 ms of buffer instead of 35.
+    // (libpulse reads the variable; a user's own value stays.)
+    setenv("PULSE_LATENCY_MSEC", "140", 0);
     initDemo();
     startMusic(true);
 }

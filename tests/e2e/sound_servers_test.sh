@@ -26,8 +26,19 @@ play_through() {
     start_demo SDL_AUDIODRIVER="$driver" x
     check "$name: the demo runs" test -n "$WINDOW" || { tail -n 5 "$ERR_FILE"; return; }
     sleep "$SECONDS_PLAYED"
-    local stream
+    local stream latency frames
     stream=$(pactl list sink-inputs 2>/dev/null | grep -E '^\s*(application|media)\.name = ' | tr -d '\t' | tr '\n' ' ')
+    latency=$(pactl list sink-inputs 2>/dev/null | grep -E 'Buffer Latency|node\.latency' | tr -d '\t' | tr '\n' ' ')
+    echo "note: $name: $latency"
+    case "$name" in
+        pipewire-pulse*)
+            frames=$(sed -n 's/.*node\.latency = "\([0-9]*\)\/.*/\1/p' <<<"$latency")
+            check "$name: the stream's quantum is at least the 2048 frames asked for (${frames:-none})" \
+                test "${frames:-0}" -ge 2048 ;;
+        PulseAudio*)
+            frames=$(sed -n 's/.*Buffer Latency: \([0-9]*\) usec.*/\1/p' <<<"$latency")
+            check "$name: the stream keeps at least 60 ms of buffer (${frames:-none} us)" test "${frames:-0}" -ge 60000 ;;
+    esac
     check "$name: the stream says whose it is ($stream)" \
         grep -q 'application.name = "vROm 2022".*media.name = "Music"\|media.name = "Music".*application.name = "vROm 2022"' <<<"$stream"
     kill -TERM "$DEMO_PID"
