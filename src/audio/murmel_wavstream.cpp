@@ -526,13 +526,12 @@ uint32_t WavStreamInstance::readDirect(float *aDestination, uint32_t aFrames, ui
     if (mDirect.isFloat && fileChannels == 2 && aChannels == 2) {
         // Stereo floats, four frames at a time: two loads, two shuffles.
         typedef float Float4 __attribute__((vector_size(16)));
-        typedef int32_t Int4 __attribute__((vector_size(16)));
         for (; f + 4 <= n; f += 4) {
             Float4 a, b;
             std::memcpy(&a, from + 8 * static_cast<size_t>(f), 16);
             std::memcpy(&b, from + 8 * static_cast<size_t>(f) + 16, 16);
-            const Float4 left = __builtin_shuffle(a, b, Int4{0, 2, 4, 6});
-            const Float4 right = __builtin_shuffle(a, b, Int4{1, 3, 5, 7});
+            const Float4 left = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+            const Float4 right = __builtin_shufflevector(a, b, 1, 3, 5, 7);
             std::memcpy(aDestination + f, &left, 16);
             std::memcpy(aDestination + aStride + f, &right, 16);
         }
