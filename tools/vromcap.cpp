@@ -152,9 +152,15 @@ bool writePng(const fs::path &path, int32_t w, int32_t h, const std::vector<uint
 // The files and the folder this run makes, removed (in reverse order) unless
 // the capture succeeds: a failure leaves every file it found as it was. A
 // folder is removed only when empty.
+class Leftovers;
+Leftovers *runLeftovers = nullptr; // the capture's, for the exits that do not return
+
 class Leftovers {
 public:
-    ~Leftovers() { removeAll(); }
+    ~Leftovers() {
+        removeAll();
+        if (runLeftovers == this) runLeftovers = nullptr;
+    }
     void add(const fs::path &aPath) { mPaths.push_back(aPath); }
     void removeAll() {
         for (auto it = mPaths.rbegin(); it != mPaths.rend(); ++it) {
@@ -168,7 +174,6 @@ public:
 private:
     std::vector<fs::path> mPaths;
 };
-Leftovers *runLeftovers = nullptr; // the capture's, for the exits that do not return
 
 // ---- start-up -------------------------------------------------------------------------------
 
