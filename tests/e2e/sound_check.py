@@ -7,7 +7,8 @@ stereo at 44100 Hz from show time 0, resampled here to 48000 Hz.
 
 Prints one line of key=value figures:
   first_heard_s   where in the show's sound the first sample heard lies
-                  (0: the fade-in from its first block; 0.28: the first 0.28 s lost)
+                  (0: the fade-in from its first block; 0.28: the first 0.28 s lost),
+                  less the gaps before the alignment (silence an underrun put in)
   heard_s         seconds from the first sample heard to the last
   gaps            runs of 1 ms or more of exact digital zeros inside that stretch
   jumps           places where the sound, against the reference, moves on or back
@@ -59,27 +60,35 @@ first, last = int(nonzero[0]), int(nonzero[-1])
 probe = 8 * RATE
 window = mono_ref[probe: probe + 4 * RATE]
 offset = lag(mono_rec, window) - probe  # recording index of show-sound time 0 there
-offsets = []
+offsets, probed_at = [], []
 for t in range(1, int((last - offset) / RATE) - 1):
     lo = max(0, offset + (t - 1) * RATE - RATE // 2)
     seg = mono_rec[lo: offset + (t + 2) * RATE + RATE // 2]
     if len(seg) < 3 * RATE or not np.any(seg != 0):
         continue
     offsets.append(lo + lag(seg, mono_ref[t * RATE: (t + 1) * RATE]) - t * RATE)
+    probed_at.append(offsets[-1] + t * RATE)  # where in the recording this probe lies
 # Repetitive music can line a probe up a beat away: only a value two probes
 # in a row agree on counts, and a jump is a change between such values.
-stable = []
-for a, b in zip(offsets, offsets[1:]):
+stable, stable_at = [], []
+for a, b, at in zip(offsets, offsets[1:], probed_at):
     if abs(a - b) <= 3 and (not stable or abs(stable[-1] - a) > 3):
         stable.append(a)
+        stable_at.append(at)
 jumps = max(0, len(stable) - 1)
-first_heard = (first - (stable[0] if stable else offset)) / RATE
 
 # Gaps: runs of exact zeros (both channels) of 1 ms or more between first and last.
 silent = np.all(rec[first: last + 1] == 0, axis=1).astype(np.int8)
 edges = np.diff(np.concatenate(([0], silent, [0])))
+starts = np.flatnonzero(edges == 1) + first
 runs = np.flatnonzero(edges == -1) - np.flatnonzero(edges == 1)
-runs = runs[runs >= RATE // 1000]
+starts, runs = starts[runs >= RATE // 1000], runs[runs >= RATE // 1000]
+
+# A gap the sound server fills with silence when the stream is late (an
+# underrun) delays all that follows: the first sample heard lies that much
+# earlier than the alignment further on says.
+aligned, aligned_at = (stable[0], stable_at[0]) if stable else (offset, offset + probe)
+first_heard = (first + int(runs[starts < aligned_at].sum()) - aligned) / RATE
 
 # Pitch and level, where the recording and the reference are steady and aligned.
 at = offset + probe
