@@ -107,6 +107,15 @@ void seekMusic(int32_t t);
 int64_t musicFrameAt(int32_t t, uint32_t rate, uint32_t frames);
 // Sets the volumes of the two playing tracks (the frame calls it every frame).
 void setMusicVolumes(float melo, float space);
+// Where another engine plays the music (the page's audio worklet mixes on its
+// own): startMusic, seekMusic and setMusicVolumes go to the relay instead of
+// the demo's engine. nullptr (the default) plays it here again.
+struct MusicRelay {
+    void (*start)(bool aHoldUntilAudible);
+    void (*seek)(int32_t t);
+    void (*setVolumes)(float melo, float space);
+};
+void relayMusic(const MusicRelay *aRelay);
 
 // Drains all pending events; may end the process (see above).
 void pumpEvents();
