@@ -19,6 +19,7 @@ packages=(
     ffmpeg                                     # vromcap --video, and its test
     fonts-dejavu-core vorbis-tools             # the asset generators: the font sheet's font, oggenc
     emscripten chromium                        # the web build, and its tests in a headless browser
+    firefox-esr                                # and in Firefox, under Xvfb, through WebDriver BiDi
     pulseaudio pulseaudio-utils                # the sound tests' own PulseAudio server, parecord
     pipewire pipewire-pulse wireplumber dbus   # and their own PipeWire session
     appstream                                  # the software-centre entry's check (appstreamcli)

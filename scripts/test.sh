@@ -6,7 +6,7 @@
 #   3. the whole suite again under AddressSanitizer + UBSan in build-asan/;
 #   4. each libFuzzer target for 60 seconds (scripts/fuzz.sh, clang, build-fuzz/);
 #   5. the web build (scripts/web.sh, build-web/): its code under node against
-#      the desktop's, and the page in headless Chromium.
+#      the desktop's, and the page in headless Chromium and in Firefox ESR.
 # The 10-minute soak run (label soak) is left out: ctest -L soak in build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,7 +31,7 @@ cmake --build build-asan -j"$(nproc)"
 echo "== 60 seconds of fuzzing per target"
 scripts/fuzz.sh 60
 
-echo "== the web build: under node against the desktop, and in headless Chromium"
+echo "== the web build: under node against the desktop, and in Chromium and Firefox ESR"
 scripts/web.sh
 bash tests/web/node_test.sh
 bash tests/web/browser_test.sh

@@ -357,13 +357,11 @@ public:
 enum BackendKind : uint32_t { BACKEND_NONE = 0, BACKEND_SDL = 2, BACKEND_WEB = 3 };
 
 // The device back end of this build, which Engine::start opens: the SDL one
-// on the desktop (murmel_sdl.cpp), Web Audio in a browser (murmel_web.cpp).
+// on the desktop (murmel_sdl.cpp); in a browser, the page's AudioContext
+// (murmel_web.cpp: the page's engine only keeps the rate, since a second
+// engine mixes on the browser's audio thread) and that audio worklet's own
+// (murmel_worklet.cpp: the worklet's process() pulls mixBlock).
 Result startDeviceBackend(Engine &aEngine, uint32_t aSampleRate, uint32_t aBufferFrames);
-// The web back end's refill of Web Audio's queue (the front end calls it
-// every frame with how long the frame took; a timer calls it too) and the
-// blocks it has mixed.
-void pumpWebAudio(double aFrameSeconds);
-uint64_t webBlocksMixed();
 // The SDL back end: loads SDL2 at run time, opens the device and feeds it.
 Result startSdlBackend(Engine &aEngine, uint32_t aSampleRate, uint32_t aBufferFrames);
 

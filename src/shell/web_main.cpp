@@ -4,9 +4,12 @@
 //
 // The canvas fills the page and the picture is letterboxed 16:9 inside it, as
 // on the desktop. Browsers start sound only after a gesture, so the show waits
-// behind a "click to start" overlay; the click opens Web Audio and starts the
-// music and the clock. A double click toggles full screen. A key release
-// pauses and resumes (a page cannot end itself).
+// behind a "click to start" overlay; the click opens Web Audio, and the show
+// and its music start together once the audio worklet is ready to play (or
+// has failed: then without sound). The worklet mixes on its own engine, so the
+// music's start, seek and volumes are relayed to it. A double click toggles
+// full screen. A key release pauses and resumes picture and sound (a page
+// cannot end itself).
 //
 // Threads: the page's one thread. The two parallel scenes run on it too.
 #include "audio/murmel.h"
@@ -25,7 +28,8 @@
 #include <string>
 
 namespace {
-bool started = false;   // the start click (or vrom_start) has come
+bool starting = false;  // the start click (or vrom_start) has come
+bool started = false;   // and the show has begun
 int64_t framesDrawn = 0;
 int32_t firstShowTime = 0; // where the show starts, 0 or vrom_start's
 
@@ -47,16 +51,32 @@ EM_BOOL onResize(int, const EmscriptenUiEvent *, void *) {
     return EM_FALSE;
 }
 
-void start() {
-    if (started) return;
+// The show's music, posted to the audio worklet (audio_page.js).
+const MusicRelay workletMusic = {
+    [](bool hold) { EM_ASM({ vromAudio.post({op: 'start', hold: !!$0}); }, hold); },
+    [](int32_t t) { EM_ASM({ vromAudio.post({op: 'seek', t: $0}); }, t); },
+    [](float melo, float space) { EM_ASM({ vromAudio.post({op: 'volumes', melo: $0, space: $1}); }, melo, space); },
+};
+
+// The show begins: with the worklet playing (or without sound, when it failed).
+void begin() {
     started = true;
-    startAudio(); // inside the click: the browser lets Web Audio start
-    startMusic();
+    startMusic(true); // the tracks wait for the first audible frame
     if (firstShowTime > 0) { // the clock's origin so that the first frame shows firstShowTime
         seekMusic(firstShowTime); // and the music where the show has it then
         demo.startTime = static_cast<int32_t>(showClock(platform::ticksMs())) - firstShowTime;
     }
     EM_ASM({ if (typeof vromStarted === 'function') vromStarted(); });
+}
+
+void start() {
+    if (starting) return;
+    starting = true;
+    startAudio(); // inside the click: the browser lets Web Audio start
+    relayMusic(&workletMusic);
+    EM_ASM({ if (typeof vromStarting === 'function') vromStarting(); });
+    EM_ASM({ vromAudio.begin(UTF8ToString($0), UTF8ToString($1), function() { Module._vrom_begin(); }); },
+           assetPath("vrom2022_melo.ogg").c_str(), assetPath("vrom2022_space.ogg").c_str());
 }
 
 EM_BOOL onClick(int, const EmscriptenMouseEvent *, void *) {
@@ -72,16 +92,17 @@ EM_BOOL onDoubleClick(int, const EmscriptenMouseEvent *, void *) {
 }
 
 EM_BOOL onKeyUp(int, const EmscriptenKeyboardEvent *, void *) {
-    if (started) platform::web::setPaused(!platform::web::paused());
+    if (!started) return EM_FALSE;
+    const bool pause = !platform::web::paused();
+    platform::web::setPaused(pause);
+    EM_ASM({ vromAudio.pause(!!$0); }, pause);
     return EM_FALSE;
 }
 
 void frame() {
     fitCanvas();
     if (!started || platform::web::paused()) return; // the canvas keeps its last frame
-    const double began = emscripten_get_now();
     drawFrame();
-    Murmel::pumpWebAudio((emscripten_get_now() - began) / 1000.0);
     ++framesDrawn;
 }
 } // namespace
@@ -95,17 +116,20 @@ EMSCRIPTEN_KEEPALIVE void vrom_set_start(int32_t t) { firstShowTime = t > 0 ? t 
 // sound without a gesture (?autostart), and tests.
 EMSCRIPTEN_KEEPALIVE void vrom_start() { start(); }
 
-// The page's view of the show, as JSON.
+// The audio worklet plays, or has failed (audio_page.js calls it once).
+EMSCRIPTEN_KEEPALIVE void vrom_begin() { begin(); }
+
+// The page's view of the show, as JSON (the sound's is vromAudio.stats).
 EMSCRIPTEN_KEEPALIVE const char *vrom_status() {
     static std::string json;
     char text[256];
     std::snprintf(text, sizeof text,
-                  "{\"started\":%s,\"paused\":%s,\"frames\":%lld,\"showTime\":%d,\"blocksMixed\":%llu,"
+                  "{\"started\":%s,\"paused\":%s,\"frames\":%lld,\"showTime\":%d,"
                   "\"sampleRate\":%u,\"width\":%d,\"height\":%d}",
                   started ? "true" : "false", platform::web::paused() ? "true" : "false",
                   static_cast<long long>(framesDrawn),
                   started ? static_cast<int32_t>(showClock(platform::ticksMs())) - demo.startTime : 0,
-                  static_cast<unsigned long long>(Murmel::webBlocksMixed()), audioEngine.mSampleRate, demo.width,
+                  audioEngine.mSampleRate, demo.width,
                   demo.height);
     json = text;
     return json.c_str();

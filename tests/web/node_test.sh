@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The web build's code under node against the desktop's: the six scenes at
 # several show times, cell for cell, and the first seconds of the show's
-# sound. Run from the repository root after scripts/build.sh and scripts/web.sh.
+# sound, and the page's audio worklet. Run from the repository root after scripts/build.sh and scripts/web.sh.
 . "$(dirname "$0")/../e2e/lib.sh"
 WEB=${WEB_DIR:-build-web}
 NATIVE=${NATIVE_DIR:-build}
@@ -37,6 +37,14 @@ check "  and not silent (peak $peak)" python3 -c "import sys; sys.exit(not $peak
     "${NODE[@]}" "$WEB/node/showmix.js" "$work/w90.raw" --seconds 3 --start 90000
 same=$(cmp -s "$work/n90.raw" "$work/w90.raw" && echo yes || echo no)
 check "from T = 90000 the wasm mix is the native one, byte for byte ($same)" test "$same" = yes -a -s "$work/n90.raw"
+
+# The page's audio worklet, in a stand-in for the browser's audio scope.
+while IFS= read -r line; do
+    case "$line" in
+        ok:*) pass "worklet: ${line#ok: }" ;;
+        *) fail "worklet: ${line#FAIL: }" ;;
+    esac
+done < <("${NODE[@]}" tests/web/worklet_test.js "$WEB/site" assets 2>&1 || echo "FAIL: worklet_test.js ended with an error")
 
 rm -rf "$work"
 finish

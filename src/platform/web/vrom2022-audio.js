@@ -1,0 +1,140 @@
+// vrom2022-audio.js - the audio worklet: the page's sound, pulled by the
+// browser's audio thread one render quantum at a time.
+//
+// processorOptions: module (vrom2022-audio.wasm, compiled by the page; or
+// wasm, its bytes, compiled here) and the two Ogg files (melo, space). The module has no JavaScript runtime: the few system calls
+// its C library may make get minimal answers here (text written to its
+// standard output or error comes to the page as a log line).
+//
+// Messages from the page: start {hold}, seek {t}, volumes {melo, space},
+// pause {paused}, each stamped with the context time heard as it was posted (at).
+// To the page: ready, failed {why}, log {text}, and stats every 0.5 s with
+// the context time of the quantum rendered (time)
+// (see audio_page.js).
+const QUANTUM_FRAMES = 128;
+const STATS_SECONDS = 0.5; // how often the page hears how the sound goes
+
+class VromAudio extends AudioWorkletProcessor {
+  constructor(options) {
+    super();
+    this.stats = { quanta: 0, starved: 0, volumeDelayMs: 0, pauseDelayMs: 0 };
+    this.paused = false;  // no mixing while paused: the music waits where it stopped
+    this.ramp = 0;        // +1: the next quantum fades in, -1: fades out
+    this.started = false; // the show's start has come
+    this.lastFrame = -1;  // currentFrame of the last quantum
+    this.sentAt = 0;
+    this.ready = false;
+    try {
+      const o = options.processorOptions;
+      this.open(o.module || new WebAssembly.Module(o.wasm), [o.melo, o.space]);
+      this.ready = true;
+      this.port.postMessage({ op: 'ready' });
+    } catch (e) {
+      this.port.postMessage({ op: 'failed', why: 'the audio engine did not start: ' + (e.message || e) });
+    }
+    this.port.onmessage = (event) => this.command(event.data);
+  }
+
+  open(module, oggs) {
+    const imports = {};
+    let memory = null;
+    const text = [];
+    const system = {
+      // fd_write(fd, iovs, count, written): standard output and error become log lines.
+      fd_write: (fd, iovs, count, written) => {
+        const view = new DataView(memory.buffer);
+        let total = 0;
+        for (let i = 0; i < count; ++i) {
+          const at = view.getUint32(iovs + 8 * i, true), length = view.getUint32(iovs + 8 * i + 4, true);
+          for (const byte of new Uint8Array(memory.buffer, at, length)) {
+            if (byte === 10) { this.port.postMessage({ op: 'log', text: String.fromCharCode(...text) }); text.length = 0; }
+            else text.push(byte);
+          }
+          total += length;
+        }
+        view.setUint32(written, total, true);
+        return 0;
+      },
+      proc_exit: (status) => { throw new Error('the audio engine ended (status ' + status + ')'); },
+    };
+    for (const entry of WebAssembly.Module.imports(module)) {
+      if (entry.kind !== 'function') continue;
+      imports[entry.module] = imports[entry.module] || {};
+      // Whatever else it may ask for (files, clocks) it does not get: 52, ENOSYS.
+      imports[entry.module][entry.name] = system[entry.name] || (() => 52);
+    }
+    const instance = new WebAssembly.Instance(module, imports);
+    const x = instance.exports;
+    memory = x.memory;
+    if (x._initialize) x._initialize(); // the C++ constructors
+    if (x.vrom_audio_open(sampleRate, QUANTUM_FRAMES) !== 0) throw new Error('no engine at ' + sampleRate + ' Hz');
+    oggs.forEach((bytes, track) => {
+      const data = new Uint8Array(bytes);
+      const at = x.vrom_audio_buffer(data.length);
+      new Uint8Array(memory.buffer, at, data.length).set(data);
+      const result = x.vrom_audio_load(track, at, data.length);
+      if (result !== 0) this.port.postMessage({ op: 'log', text: 'track ' + track + ' did not load (' + result + ')' });
+    });
+    this.x = x;
+    this.memory = memory;
+  }
+
+  command(m) {
+    if (!this.ready) return;
+    const waitedMs = Math.max(0, 1000 * (currentTime - m.at));
+    if (m.op === 'start') {
+      this.x.vrom_audio_start(m.hold ? 1 : 0);
+      this.started = true;
+    } else if (m.op === 'seek') {
+      this.x.vrom_audio_seek(m.t);
+    } else if (m.op === 'volumes') {
+      this.x.vrom_audio_volumes(m.melo, m.space);
+      this.stats.volumeDelayMs = Math.max(this.stats.volumeDelayMs, waitedMs);
+    } else if (m.op === 'pause' && m.paused !== this.paused) {
+      this.paused = m.paused;
+      this.ramp = m.paused ? -1 : 1;
+      if (m.paused) this.stats.pauseDelayMs = waitedMs + 1000 * QUANTUM_FRAMES / sampleRate; // and its fade
+    }
+  }
+
+  process(inputs, outputs) {
+    const out = outputs[0];
+    const frames = out[0].length;
+    const playing = this.started && (!this.paused || this.ramp < 0);
+    // The audio thread's clock moved on by more than one quantum: quanta
+    // that were never asked for went out as silence.
+    if (this.lastFrame >= 0 && this.started && !this.paused && currentFrame - this.lastFrame > frames)
+      this.stats.starved += Math.round((currentFrame - this.lastFrame - frames) / frames);
+    this.lastFrame = currentFrame;
+    if (playing) {
+      const mixed = this.ready ? this.x.vrom_audio_mix(frames) : 0;
+      if (mixed < frames) this.stats.starved += 1;
+      if (mixed > 0) {
+        const stride = (mixed + 15) & ~15;
+        // A view made again only when the module's memory has grown: no
+        // garbage on the audio thread, quantum after quantum.
+        if (!this.mix || this.mix.buffer !== this.memory.buffer || this.mixStride !== stride) {
+          this.mix = new Float32Array(this.memory.buffer, this.x.vrom_audio_output(), 2 * stride);
+          this.mixStride = stride;
+        }
+        const mix = this.mix;
+        for (let c = 0; c < out.length && c < 2; ++c) {
+          const channel = out[c];
+          channel.set(mix.subarray(c * stride, c * stride + mixed));
+          // Into and out of a pause, one quantum's linear fade: no click.
+          if (this.ramp < 0) for (let i = 0; i < mixed; ++i) channel[i] *= 1 - (i + 1) / mixed;
+          if (this.ramp > 0) for (let i = 0; i < mixed; ++i) channel[i] *= (i + 1) / mixed;
+        }
+      }
+      this.ramp = 0;
+      this.stats.quanta += 1;
+    }
+    if (currentTime - this.sentAt >= STATS_SECONDS) {
+      this.sentAt = currentTime;
+      this.port.postMessage({ op: 'stats', stats: this.stats, time: currentTime });
+    }
+    return true;
+  }
+}
+
+registerProcessor('vrom-audio', VromAudio);
