@@ -124,7 +124,7 @@ int32_t Engine::voiceFromHandle(VoiceHandle aHandle) const {
     return static_cast<int32_t>(slot);
 }
 
-VoiceHandle Engine::play(AudioSource &aSource, float aVolume, float aPan) {
+VoiceHandle Engine::play(AudioSource &aSource, float aVolume, float aPan, bool aPaused) {
     if (aSource.mSourceFlags & FLAG_SINGLE_INSTANCE) aSource.stopInstances();
     aSource.mEngine = this;
     // Made outside the lock: it opens the file and the decoder.
@@ -159,6 +159,7 @@ VoiceHandle Engine::play(AudioSource &aSource, float aVolume, float aPan) {
     mVoices[s] = instance;
     instance->mSourceId = aSource.mSourceId;
     instance->initFromSource(aSource, mNextPlaySerial);
+    if (aPaused) instance->mVoiceFlags |= FLAG_PAUSED;
     mSpatial[s] = VoiceSpatialData{};
     if (++mNextPlaySerial == SERIAL_LIMIT) mNextPlaySerial = 0;
     applyVoicePan(s, aPan);

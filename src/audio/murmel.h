@@ -285,8 +285,9 @@ public:
 
     // Starts a voice of aSource (pan -1..1, NaN centred; a negative or NaN
     // volume takes the source's default). Returns its handle, or 0 when every slot holds a
-    // protected voice.
-    VoiceHandle play(AudioSource &aSource, float aVolume = -1.0f, float aPan = 0.0f);
+    // protected voice. aPaused: the voice starts paused (as setPause), inside
+    // the same lock, so that the mixer never mixes it before the caller resumes it.
+    VoiceHandle play(AudioSource &aSource, float aVolume = -1.0f, float aPan = 0.0f, bool aPaused = false);
     void stopAllVoices();
     int32_t voiceFromHandle(VoiceHandle aHandle) const; // slot, or -1
     void releaseVoice(uint32_t aVoice);                 // mixer lock held

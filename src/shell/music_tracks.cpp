@@ -4,16 +4,13 @@
 #include <cmath>
 
 void MusicTracks::start(bool aHoldUntilAudible) {
-    // Both loop and start together, silent; the frame brings them in.
+    // Both loop and start together, silent; the frame brings them in. Held
+    // ones start paused: the device never mixes one before the other.
     mMelo.mSourceFlags |= Murmel::FLAG_LOOPING;
-    mMeloVoice = mEngine.play(mMelo, 0.0f, 0.0f);
+    mMeloVoice = mEngine.play(mMelo, 0.0f, 0.0f, aHoldUntilAudible);
     mSpace.mSourceFlags |= Murmel::FLAG_LOOPING;
-    mSpaceVoice = mEngine.play(mSpace, 0.0f, 0.0f);
+    mSpaceVoice = mEngine.play(mSpace, 0.0f, 0.0f, aHoldUntilAudible);
     mHeld = aHoldUntilAudible;
-    if (mHeld) {
-        mEngine.setPause(mMeloVoice, true);
-        mEngine.setPause(mSpaceVoice, true);
-    }
 }
 
 int64_t MusicTracks::frameAt(int32_t t, uint32_t rate, uint32_t frames) {

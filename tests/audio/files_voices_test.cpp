@@ -121,6 +121,23 @@ TEST(Voices, PausedAndInaudibleVoicesAreNotMixedAndOnlyPausedOnesStandStill) {
     EXPECT_GT(mixedSum(*e), 300.0f); // 512 frames of 1.0 at the centre gain
 }
 
+TEST(Voices, AVoiceStartedPausedIsNeverMixedUntilResumed) {
+    auto e = offlineEngine();
+    TestSource source;
+    source.value = [](uint32_t, uint32_t) { return 1.0f; };
+    source.mSourceFlags |= FLAG_LOOPING; // a looping source keeps FLAG_PAUSED apart from its own flags
+    const VoiceHandle voice = e->play(source, 1.0f, 0.0f, true);
+    ASSERT_NE(e->voiceFromHandle(voice), -1);
+    EXPECT_TRUE(e->mVoices[0]->mVoiceFlags & FLAG_PAUSED);
+    EXPECT_TRUE(e->mVoices[0]->mVoiceFlags & FLAG_LOOPING);
+    e->mixBlock(512, 512); // the device's first block after play
+    EXPECT_EQ(e->mVoices[0]->mPlayTime, 0.0) << "not one block mixed before the resume";
+    EXPECT_EQ(mixedSum(*e), 0.0f);
+    e->setPause(voice, false);
+    e->mixBlock(512, 512);
+    EXPECT_GT(e->mVoices[0]->mPlayTime, 0.0);
+}
+
 TEST(Voices, AnEndedVoiceIsReleasedUnlessItMayNotAutoStop) {
     auto e = offlineEngine();
     TestSource plain, kept;
