@@ -37,7 +37,7 @@ stop_browser() {
     BROWSER_PID=
     sleep 1
 }
-cleanup() { kill $HTTP_PID $BROWSER_PID 2>/dev/null; wait 2>/dev/null; stop_sound_servers; stop_xvfb; }
+cleanup() { stop_browser; kill $HTTP_PID 2>/dev/null; wait $HTTP_PID 2>/dev/null; stop_sound_servers; stop_xvfb; }
 start_xvfb 1280x800
 start_pulseaudio || { fail "PulseAudio could not be started"; finish; }
 trap cleanup EXIT
