@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""sound_check.py RECORDING REFERENCE - what a sound server played, against the show's offline mix.
+"""sound_check.py RECORDING REFERENCE [JUMP_SAMPLES] - what a sound server played, against the show's offline mix.
 
 RECORDING: raw 32-bit float stereo at 48000 Hz, recorded from the sink's monitor
 while the demo played from its first frame. REFERENCE: showmix's raw 32-bit float
@@ -21,6 +21,10 @@ import sys
 import numpy as np
 
 RATE = 48000
+# The least move that counts as a jump (samples): 3, or the third argument.
+# A recording spliced where a pause was cut out moves by a few samples there
+# (the sink's resampler smears the pause's edges), far less than a quantum.
+JUMP_SAMPLES = int(sys.argv[3]) if len(sys.argv) > 3 else 3
 
 def load(path):
     data = np.fromfile(path, dtype='<f4')
@@ -72,7 +76,7 @@ for t in range(1, int((last - offset) / RATE) - 1):
 # in a row agree on counts, and a jump is a change between such values.
 stable, stable_at = [], []
 for a, b, at in zip(offsets, offsets[1:], probed_at):
-    if abs(a - b) <= 3 and (not stable or abs(stable[-1] - a) > 3):
+    if abs(a - b) <= 3 and (not stable or abs(stable[-1] - a) > JUMP_SAMPLES):
         stable.append(a)
         stable_at.append(at)
 jumps = max(0, len(stable) - 1)
