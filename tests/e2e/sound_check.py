@@ -16,6 +16,9 @@ Prints one line of key=value figures:
   longest_gap_ms  the longest of them
   pitch_ratio     the recording's frequencies over the reference's (1: the same pitch)
   level_db        the recording's level over the reference's, where both are steady
+  early_gaps_ms   the gaps before the alignment, added back into first_heard_s: where
+                  an underrun dropped sound rather than delayed it, first_heard_s is
+                  that much too late, at most
 """
 import sys
 import numpy as np
@@ -53,7 +56,7 @@ ref = resample(load(sys.argv[2]), RATE / 44100)
 mono_rec, mono_ref = rec.mean(axis=1), ref.mean(axis=1)
 nonzero = np.flatnonzero(np.any(rec != 0, axis=1))
 if len(nonzero) == 0:
-    print("first_heard_s=-1 heard_s=0 gaps=0 jumps=0 longest_gap_ms=0 pitch_ratio=0 level_db=-999")  # nothing heard
+    print("first_heard_s=-1 heard_s=0 gaps=0 jumps=0 longest_gap_ms=0 pitch_ratio=0 level_db=-999 early_gaps_ms=0")  # nothing heard
     sys.exit(0)
 first, last = int(nonzero[0]), int(nonzero[-1])
 
@@ -92,7 +95,8 @@ starts, runs = starts[runs >= RATE // 1000], runs[runs >= RATE // 1000]
 # underrun) delays all that follows: the first sample heard lies that much
 # earlier than the alignment further on says.
 aligned, aligned_at = (stable[0], stable_at[0]) if stable else (offset, offset + probe)
-first_heard = (first + int(runs[starts < aligned_at].sum()) - aligned) / RATE
+early_gaps = int(runs[starts < aligned_at].sum())
+first_heard = (first + early_gaps - aligned) / RATE
 
 # Pitch and level, where the recording and the reference are steady and aligned.
 at = offset + probe
@@ -102,4 +106,5 @@ ratio = peak_hz(seg_rec) / peak_hz(seg_ref) if len(seg_rec) == len(seg_ref) and 
 rms = lambda x: float(np.sqrt(np.mean(x * x))) if len(x) else 0.0
 level = 20 * np.log10(max(rms(rec[at: at + 4 * RATE].ravel()), 1e-12) / max(rms(ref[probe: probe + 4 * RATE].ravel()), 1e-12))
 print(f"first_heard_s={first_heard:.3f} heard_s={(last - first) / RATE:.2f} gaps={len(runs)} jumps={jumps} "
-      f"longest_gap_ms={(runs.max() * 1000 / RATE if len(runs) else 0):.0f} pitch_ratio={ratio:.5f} level_db={level:.2f}")
+      f"longest_gap_ms={(runs.max() * 1000 / RATE if len(runs) else 0):.0f} pitch_ratio={ratio:.5f} level_db={level:.2f} "
+      f"early_gaps_ms={early_gaps * 1000 / RATE:.0f}")

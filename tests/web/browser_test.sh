@@ -45,7 +45,10 @@ page="http://127.0.0.1:$port/index.html"
 "$NATIVE/showmix" "$work/reference.raw" --seconds 240 >/dev/null 2>&1 ||
     fail "showmix made no reference mix"
 
-# Software WebGL draws a frame of 262144 cubes in seconds, so the waits are long.
+# Software WebGL draws a frame of 262144 cubes in seconds, so the waits are
+# long. The double click comes while the show is paused: Firefox's driver
+# sends each click as a task of the page's, and between two of them a frame
+# that takes half a second would make them two single clicks.
 steps() { # steps OUT: the steps, recording the sound into OUT/sound.raw
     cat <<STEPS
 viewport 960 540
@@ -62,15 +65,15 @@ sleep $PLAY_SECONDS
 eval later ({show: vromStatus(), time: performance.now()})
 key
 eval paused vromStatus()
-sleep 4
+dblclick 480 270
+sleep 2
+eval fullscreen ({element: document.fullscreenElement ? document.fullscreenElement.id : 'none', outcome: window.vromFullscreen || 'not asked'})
+sleep 2
 eval stillPaused vromStatus()
 key
 sleep 6
 eval resumed vromStatus()
 run kill \$(cat $1/record.pid)
-dblclick 480 270
-sleep 2
-eval fullscreen ({element: document.fullscreenElement ? document.fullscreenElement.id : 'none', outcome: window.vromFullscreen || 'not asked'})
 navigate $page?start=70000
 wait-ready
 click 480 270
@@ -125,13 +128,10 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     stop_browser
     [ -f "$out/record.pid" ] && kill "$(cat "$out/record.pid")" 2>/dev/null
     if [ "$status" -eq 3 ]; then
-        # Firefox ESR 153 often deadlocks the page's thread against its audio
-        # graph once an AudioWorkletNode exists (the page stops answering and
-        # the sound stops; without the worklet it does not). Not mended here:
-        # told, and the run's remaining checks left out.
-        echo "KNOWN FAULT: $name: the page stopped answering; its audio graph and the page's thread deadlocked ($(ls "$out"/*.json 2>/dev/null | wc -l) steps' results before)"
-        [ -s "$out/status.json" ] && check "$name:   though it had started the show with its sound first ($(field "$out/status.json" "show['audio']['state']"))" \
-            test "$(field "$out/status.json" "show['started'] and show['audio']['context'] == 'running'")" = True
+        # Firefox ESR deadlocked its page's thread against its audio thread
+        # when the page asked a playing context for its output timestamp;
+        # the page no longer asks, and a page that stops answering fails.
+        fail "$name: the page stopped answering (after $(ls "$out"/*.json 2>/dev/null | wc -l) steps' results)"
         return
     fi
     check "$name: the browser ran every step (status $status)" test -s "$out/autostartClick.json" ||
@@ -147,7 +147,7 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
         test "$(field "$out/later.json" "show['audio']['context'] == 'running' and show['audio']['quanta'] > 1000")" = True
 
     # The sound, as the sink played it.
-    local pause_ms after_s first_heard_s heard_s gaps jumps longest_gap_ms pitch_ratio level_db
+    local pause_ms after_s first_heard_s heard_s gaps jumps longest_gap_ms pitch_ratio level_db early_gaps_ms
     eval "$(splice "$out/sound.raw" "$out/spliced.raw")"
     local figures
     # A move of up to 1 ms where the pause was cut out is the splice's, not the music's.
@@ -156,8 +156,8 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     eval "$(tr ' ' '\n' <<<"$figures" | grep -E '^[a-z_]+=[-0-9.a-z]+$')"
     check "$name: the show's sound is heard ($heard_s s)" \
         "$PYTHON" -c "import sys; sys.exit(not $heard_s > $PLAY_SECONDS)"
-    check "$name:   from the fade-in's first sample ($first_heard_s s)" \
-        "$PYTHON" -c "import sys; sys.exit(not -0.01 <= $first_heard_s < 0.01)"
+    check "$name:   from the fade-in's first sample ($first_heard_s s, give or take the $early_gaps_ms ms of gaps before the music is lined up)" \
+        "$PYTHON" -c "import sys; sys.exit(not -0.01 <= $first_heard_s < 0.01 + $early_gaps_ms / 1000)"
     check "$name:   at the show's pitch (ratio $pitch_ratio against showmix)" \
         "$PYTHON" -c "import sys; sys.exit(not abs($pitch_ratio - 1) < 0.001)"
     check "$name:   and level ($level_db dB)" "$PYTHON" -c "import sys; sys.exit(not abs($level_db) < 1.5)"
@@ -171,30 +171,36 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     # (Chromium's playbackStats), and no jump in the music they do not explain.
     check "$name:   without a gap to speak of ($gaps, the longest $longest_gap_ms ms, in $heard_s s at $(field "$out/later.json" "show['frames']") frames)" \
         "$PYTHON" -c "import sys; sys.exit(not ($gaps <= 3 and $longest_gap_ms < 100))"
-    local told
-    told=$(field "$out/resumed.json" "'outputUnderruns' in audio")
-    if [ "$told" = True ]; then
+    # Underruns after the worklet as the browser tells them (Chromium), one
+    # or more for each gap; or as the worklet's clock saw them (Firefox): one
+    # for each half second with a gap of 3 ms or more, and none without.
+    if [ "$(field "$out/resumed.json" "audio['outputUnderrunsFrom']")" = browser ]; then
         check "$name:   and the page's own count of starved quanta has each of them ($starved)" test "$starved" -ge "$gaps"
     else
         check "$name:   and the page's own count of starved quanta agrees ($starved)" \
-            test "$(( starved > 0 ))" -eq "$(( gaps > 0 ))"
+            "$PYTHON" -c "import sys; sys.exit(not (($starved > 0) == ($gaps > 0) or ($starved == 0 and $longest_gap_ms < 3)))"
     fi
     check "$name: a key release pauses the show (paused $(field "$out/paused.json" "paused"))" \
         test "$(field "$out/paused.json" "paused")" = True
     check "$name:   its clock and frames stand still ($(field "$out/paused.json" "frames") then $(field "$out/stillPaused.json" "frames") frames)" \
         test "$(field "$out/paused.json" "(frames, showTime)")" = "$(field "$out/stillPaused.json" "(frames, showTime)")"
-    local pause_delay volume_delay
-    pause_delay=$(field "$out/resumed.json" "round(audio['pauseDelayMs'], 1)")
-    volume_delay=$(field "$out/resumed.json" "round(audio['volumeDelayMs'], 1)")
-    check "$name:   and the sound is silent within 50 ms ($pause_delay ms), for the pause (${pause_ms} ms of silence)" \
-        "$PYTHON" -c "import sys; sys.exit(not (0 < $pause_delay < 50 and 3500 < $pause_ms < 15000))"
+    # The delays from the frame to the ear include the browser's own output
+    # latency (Firefox ESR: 30-50 ms, whatever the page asks); the limits are
+    # for what the demo adds to it: the message's way to the audio thread,
+    # the quantum it renders next and the fade.
+    local pause_wait volume_wait latency
+    pause_wait=$(field "$out/resumed.json" "round(audio['pauseWaitMs'], 1)")
+    volume_wait=$(field "$out/resumed.json" "round(audio['volumeWaitMs'], 1)")
+    latency=$(field "$out/resumed.json" "round(audio['latencyMs'], 1)")
+    check "$name:   and the sound is silent within 50 ms ($pause_wait ms, and the output's $latency ms to the ear), for the pause (${pause_ms} ms of silence)" \
+        "$PYTHON" -c "import sys; sys.exit(not (0 < $pause_wait < 50 and 3500 < $pause_ms < 15000))"
     check "$name: another resumes it ($(field "$out/resumed.json" "frames") frames)" \
         test "$(field "$out/resumed.json" "not paused and frames > $(field "$out/stillPaused.json" "frames")")" = True
     check "$name:   and the music goes on where it stopped (${after_s} s after the pause, $jumps jumps, $gaps gaps)" \
         "$PYTHON" -c "import sys; sys.exit(not ($after_s > 3 and $jumps <= $gaps))"
-    check "$name: a volume change is heard within 100 ms of its frame (at most $volume_delay ms)" \
-        "$PYTHON" -c "import sys; sys.exit(not 0 < $volume_delay < 100)"
-    echo "note: $name: pause to silence $pause_delay ms, volume change at most $volume_delay ms, the context's own latency $(field "$out/resumed.json" "round(audio['latencyMs'], 1)") ms"
+    check "$name: a volume change is heard within 100 ms of its frame (at most $volume_wait ms, and the output's $latency ms)" \
+        "$PYTHON" -c "import sys; sys.exit(not 0 < $volume_wait < 100)"
+    echo "note: $name: to the ear, pause to silence $(field "$out/resumed.json" "round(audio['pauseDelayMs'], 1)") ms, volume change at most $(field "$out/resumed.json" "round(audio['volumeDelayMs'], 1)") ms, the context's own latency $latency ms"
     # A browser may refuse full screen (headless Chromium: "Permissions
     # check failed"); the page must have asked, and a refusal leave it running.
     check "$name: a double click asks for the canvas in full screen ($(cat "$out/fullscreen.json"))" \

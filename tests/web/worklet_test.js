@@ -17,18 +17,20 @@ function check(what, ok) {
 const RATE = 48000, QUANTUM = 128;
 const source = fs.readFileSync(path.join(site, 'vrom2022-audio.js'), 'utf8');
 
-// One processor in a scope of its own, with a clock the test moves.
+// One processor in a scope of its own, with clocks the test moves: the
+// context's and the wall clock (Date.now(), in ms), which runs on with it.
 function makeProcessor(options) {
+  const wall = { ms: 1.7e12 };
   const scope = { sampleRate: RATE, currentFrame: 0, currentTime: 0, console, WebAssembly, Math, Error, Uint8Array,
-                  Float32Array, DataView, String };
+                  Float32Array, DataView, String, Date: { now: () => wall.ms } };
   const sent = [];
   scope.AudioWorkletProcessor = class { constructor() { this.port = { postMessage: (m) => sent.push(m), onmessage: null }; } };
   scope.registerProcessor = (name, type) => { scope.type = type; };
   vm.runInNewContext(source, scope);
   const processor = new scope.type({ processorOptions: options });
   return {
-    sent, scope, processor,
-    post(message) { processor.port.onmessage({ data: Object.assign({ at: scope.currentTime }, message) }); },
+    sent, scope, processor, wall,
+    post(message) { processor.port.onmessage({ data: Object.assign({ sent: wall.ms }, message) }); },
     // One quantum, as the audio thread asks for it; its two channels.
     quantum(skippedQuanta = 0) {
       scope.currentFrame += skippedQuanta * QUANTUM;
@@ -36,6 +38,7 @@ function makeProcessor(options) {
       processor.process([], [out]);
       scope.currentFrame += QUANTUM;
       scope.currentTime = scope.currentFrame / RATE;
+      wall.ms += 1000 * QUANTUM / RATE;
       return out;
     },
     stats() { return sent.filter((m) => m.op === 'stats').map((m) => m.stats).pop(); },
@@ -87,11 +90,24 @@ check('no quantum starved so far (' + JSON.stringify(before) + ')', before && be
 a.quantum(3);
 for (let i = 0; i < 40; ++i) a.quantum();
 check('three quanta the audio thread skipped count as three starved (' + a.stats().starved + ')', a.stats().starved === 3);
-a.post({ op: 'pause', paused: true, at: a.scope.currentTime - 0.025 });
+// Silence after the worklet (the browser's output ran dry): the wall clock
+// runs on while no quantum is asked for. Counted once; the clocks' slow drift
+// (here 200 ppm) is not a gap.
+for (let i = 0; i < 750; ++i) { a.quantum(); a.wall.ms += 0.2 * 128 / RATE; }
+check('the clocks\' drift is no gap (' + a.stats().outputGaps + ')', a.stats().outputGaps === 0);
+a.wall.ms += 8;
+for (let i = 0; i < 750; ++i) a.quantum();
+check('8 ms of silence after the worklet count as one gap it saw (' + a.stats().outputGaps + ')',
+      a.stats().outputGaps === 1);
+check('  which the worklet\'s own count of starved quanta leaves to the page', a.stats().starved === 3);
+a.post({ op: 'volumes', melo: 1, space: 0.5, sent: a.wall.ms - 40 });
+a.post({ op: 'pause', paused: true, sent: a.wall.ms - 25 });
 a.quantum();
 for (let i = 0; i < 40; ++i) a.quantum();
-check('the pause reports its delay: the message\'s wait and the fade (' + a.stats().pauseDelayMs.toFixed(2) +
-      ' ms, posted 25 ms back)', Math.abs(a.stats().pauseDelayMs - (25 + 128000 / RATE)) < 0.01);
+check('the pause reports its wait: the message\'s and the fade (' + a.stats().pauseWaitMs.toFixed(2) +
+      ' ms, posted 25 ms back)', Math.abs(a.stats().pauseWaitMs - (25 + 128000 / RATE)) < 0.01);
+check('  and a volume change the longest wait of its kind (' + a.stats().volumeWaitMs.toFixed(2) + ' ms, posted 40 ms back)',
+      a.stats().volumeWaitMs === 40);
 check('  and quanta while paused are not starved ones', a.stats().starved === 3);
 
 // A module that does not load is reported, not thrown out of the constructor.

@@ -8,23 +8,36 @@
 // volumes of each frame, pause and resume. The worklet pulls its sound as the
 // device plays, so a slow frame delays a volume change, never the sound.
 //
+// The page never asks a playing context for its output latency or
+// timestamps (outputLatency, getOutputTimestamp): Firefox ESR answers them
+// through its sound server while holding a lock its audio thread needs, and
+// the page and the audio thread can deadlock. The latency is read once,
+// before the worklet exists, and messages are stamped with the wall clock
+// (Date.now()), which the worklet reads too. Nor does the page open a second
+// context where it can help it (the autoplay probe, see index.html).
+//
 // What the worklet reports comes back in vromAudio.stats:
 //   state            "closed", "loading", "playing", "paused", or "failed: why"
 //   quanta           render quanta (128 frames) played since the start
 //   starved          quanta that went out silent or short while the show
 //                    played: the engine not ready, or the audio thread late
 //                    (its clock moved on by more than the quanta it asked
-//                    for); and, where the browser reports them, the times its
-//                    output ran dry after the worklet (outputUnderruns)
-//   volumeDelayMs    the longest delay of a volume change, from the frame that
-//                    posted it to when the quantum that took it is heard (ms)
-//   pauseDelayMs     the same for the last pause, to the end of its fade-out
-//   latencyMs        the context's own latency (base and output) as it
-//                    started playing, which both delays include
+//                    for); and the times its output ran dry after the
+//                    worklet (outputUnderruns): as the browser reports them
+//                    (Chromium), else as the worklet's clock shows them
+//   volumeWaitMs     the longest wait of a volume change, from the frame that
+//                    posted it to the quantum that took it (ms)
+//   pauseWaitMs      the same for the last pause, to the end of its fade-out
+//   latencyMs        the context's own latency from there to the ear: base
+//                    and output, as read before the worklet started, or the
+//                    most the browser has seen since (Chromium's playbackStats)
+//   volumeDelayMs, pauseDelayMs
+//                    the two waits with the latency: the delays a listener has
 var vromAudio = {
   context: null,
   node: null,
-  stats: { state: 'closed', quanta: 0, starved: 0, volumeDelayMs: 0, pauseDelayMs: 0, latencyMs: 0 },
+  stats: { state: 'closed', quanta: 0, starved: 0, volumeWaitMs: 0, pauseWaitMs: 0, latencyMs: 0,
+           volumeDelayMs: 0, pauseDelayMs: 0 },
 
   // Inside the click: the context starts running. Returns its rate, or 0.
   open() {
@@ -38,8 +51,11 @@ var vromAudio = {
       this.fail('this browser gives no AudioContext (' + e.message + ')');
       return 0;
     }
-    this.context.resume().catch(() => {});
-    return this.context.sampleRate;
+    // The click lets it run; begin() waits for that (a second at most).
+    const context = this.context;
+    this.running = Promise.race([context.resume().catch(() => {}),
+                                 new Promise((done) => setTimeout(done, 1000))]);
+    return context.sampleRate;
   },
 
   // Loads the worklet with both tracks; calls onReady(true) when it plays,
@@ -52,13 +68,18 @@ var vromAudio = {
     }
     this.stats.state = 'loading';
     const context = this.context;
-    Promise.all([context.audioWorklet.addModule('vrom2022-audio.js'),
+    Promise.all([this.running,
+                 context.audioWorklet.addModule('vrom2022-audio.js'),
                  fetch('vrom2022-audio.wasm').then((r) => {
                    if (!r.ok) throw new Error('vrom2022-audio.wasm: HTTP ' + r.status);
                    return r.arrayBuffer();
                  }).then((bytes) => WebAssembly.compile(bytes))])
-      .then(([, module]) => {
+      .then(([, , module]) => {
         const melo = FS.readFile(meloPath), space = FS.readFile(spacePath);
+        // The context runs and has no worklet yet: the one time to ask.
+        // (Suspended, Firefox answers 0; Chromium knows its output's part
+        // only later, and tells it in playbackStats.)
+        this.stats.latencyMs = 1000 * ((context.baseLatency || 0) + (context.outputLatency || 0));
         const node = new AudioWorkletNode(context, 'vrom-audio', {
           numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2],
           processorOptions: { module, melo, space },
@@ -67,8 +88,6 @@ var vromAudio = {
         node.port.onmessage = (event) => {
           const m = event.data;
           if (m.op === 'ready') {
-            // Read once, as the sound starts (see now()).
-            this.stats.latencyMs = 1000 * ((context.baseLatency || 0) + (context.outputLatency || 0));
             this.node = node;
             node.connect(context.destination);
             this.stats.state = 'playing';
@@ -78,13 +97,19 @@ var vromAudio = {
             onReady(false);
           } else if (m.op === 'stats') {
             Object.assign(this.stats, m.stats);
-            // Where the browser tells (Chromium's playbackStats), the times
-            // its own audio output ran dry after the worklet had delivered.
+            // The times the output ran dry after the worklet had delivered:
+            // as the browser tells them where it does (Chromium's
+            // playbackStats), else as the worklet saw them (outputGaps).
             const playback = context.playbackStats;
-            if (playback && typeof playback.underrunEvents === 'number') {
-              this.stats.outputUnderruns = playback.underrunEvents;
-              this.stats.starved = m.stats.starved + playback.underrunEvents;
-            }
+            const told = playback && typeof playback.underrunEvents === 'number';
+            this.stats.outputUnderruns = told ? playback.underrunEvents : m.stats.outputGaps;
+            this.stats.outputUnderrunsFrom = told ? 'browser' : 'worklet';
+            if (told && playback.maximumLatency > 0)
+              this.stats.latencyMs = Math.max(this.stats.latencyMs,
+                                              1000 * ((context.baseLatency || 0) + playback.maximumLatency));
+            this.stats.volumeDelayMs = this.stats.volumeWaitMs + this.stats.latencyMs;
+            this.stats.pauseDelayMs = this.stats.pauseWaitMs + this.stats.latencyMs;
+            this.stats.starved = m.stats.starved + this.stats.outputUnderruns;
           } else if (m.op === 'log') {
             console.log('vrom2022-audio: ' + m.text);
           }
@@ -96,20 +121,15 @@ var vromAudio = {
       });
   },
 
-  // What the show does to its music, stamped with the context time being
-  // heard as it is posted. The worklet takes it into the quantum it renders
-  // next, heard at that quantum's own context time: the difference is the
-  // delay a listener has. currentTime on the page's thread can be as old as
-  // the frame being drawn (Firefox updates it between tasks), so the time is
-  // the output's last timestamp carried forward on the page's clock.
-  now() {
-    const stamp = this.context.getOutputTimestamp ? this.context.getOutputTimestamp() : null;
-    if (!stamp || !(stamp.contextTime > 0)) return this.context.currentTime;
-    return stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
-  },
+  // What the show does to its music, stamped with the wall clock as it is
+  // posted. The worklet takes it into the quantum it renders next and adds
+  // the context's latency: the delay a listener has. (The context's own
+  // clock is no help on this thread: currentTime can be as old as the frame
+  // being drawn, Firefox updates it between tasks, and its output timestamp
+  // is one of the questions that can deadlock Firefox; see above.)
   post(message) {
     if (!this.node) return;
-    message.at = this.now();
+    message.sent = Date.now();
     this.node.port.postMessage(message);
   },
   pause(paused) {

@@ -2,30 +2,40 @@
 // browser's audio thread one render quantum at a time.
 //
 // processorOptions: module (vrom2022-audio.wasm, compiled by the page; or
-// wasm, its bytes, compiled here) and the two Ogg files (melo, space). The module has no JavaScript runtime: the few system calls
-// its C library may make get minimal answers here (text written to its
-// standard output or error comes to the page as a log line).
+// wasm, its bytes, compiled here) and the two Ogg files (melo, space). The module has no
+// JavaScript runtime: the few system calls its C library may make get
+// minimal answers here (text written to its standard output or error comes
+// to the page as a log line).
 //
 // Messages from the page: start {hold}, seek {t}, volumes {melo, space},
-// pause {paused}, each stamped with the context time heard as it was posted (at).
+// pause {paused}, each stamped with the wall clock (Date.now()) as it was
+// posted (sent).
 // To the page: ready, failed {why}, log {text}, and stats every 0.5 s with
-// the context time of the quantum rendered (time)
+// the context time of the quantum rendered (time): quanta played, starved
+// ones (silent or short here, or skipped by the audio thread), outputGaps
+// (silences after this thread, told by the context's clock), and the waits
+// of the longest volume change and the last pause, from the frame that
+// posted it to the quantum that takes it (the pause's with its fade; the
+// page adds the context's latency to the ear)
 // (see audio_page.js).
 const QUANTUM_FRAMES = 128;
 const STATS_SECONDS = 0.5; // how often the page hears how the sound goes
+const OUTPUT_GAP_MS = 3;   // a step in the lag of the context's clock this long is a gap (see process)
 
 class VromAudio extends AudioWorkletProcessor {
   constructor(options) {
     super();
-    this.stats = { quanta: 0, starved: 0, volumeDelayMs: 0, pauseDelayMs: 0 };
+    this.stats = { quanta: 0, starved: 0, outputGaps: 0, volumeWaitMs: 0, pauseWaitMs: 0 };
+    this.leastLagMs = Infinity; // this half second's least lag of the context's clock behind the wall clock
+    this.lastLagMs = null;      // the last half second's
     this.paused = false;  // no mixing while paused: the music waits where it stopped
     this.ramp = 0;        // +1: the next quantum fades in, -1: fades out
     this.started = false; // the show's start has come
     this.lastFrame = -1;  // currentFrame of the last quantum
     this.sentAt = 0;
     this.ready = false;
+    const o = options.processorOptions;
     try {
-      const o = options.processorOptions;
       this.open(o.module || new WebAssembly.Module(o.wasm), [o.melo, o.space]);
       this.ready = true;
       this.port.postMessage({ op: 'ready' });
@@ -81,7 +91,8 @@ class VromAudio extends AudioWorkletProcessor {
 
   command(m) {
     if (!this.ready) return;
-    const waitedMs = Math.max(0, 1000 * (currentTime - m.at));
+    // From the frame that posted it to the quantum rendered next.
+    const waitedMs = Math.max(0, Date.now() - m.sent);
     if (m.op === 'start') {
       this.x.vrom_audio_start(m.hold ? 1 : 0);
       this.started = true;
@@ -89,11 +100,11 @@ class VromAudio extends AudioWorkletProcessor {
       this.x.vrom_audio_seek(m.t);
     } else if (m.op === 'volumes') {
       this.x.vrom_audio_volumes(m.melo, m.space);
-      this.stats.volumeDelayMs = Math.max(this.stats.volumeDelayMs, waitedMs);
+      this.stats.volumeWaitMs = Math.max(this.stats.volumeWaitMs, waitedMs);
     } else if (m.op === 'pause' && m.paused !== this.paused) {
       this.paused = m.paused;
       this.ramp = m.paused ? -1 : 1;
-      if (m.paused) this.stats.pauseDelayMs = waitedMs + 1000 * QUANTUM_FRAMES / sampleRate; // and its fade
+      if (m.paused) this.stats.pauseWaitMs = waitedMs + 1000 * QUANTUM_FRAMES / sampleRate; // and its fade
     }
   }
 
@@ -129,8 +140,20 @@ class VromAudio extends AudioWorkletProcessor {
       this.ramp = 0;
       this.stats.quanta += 1;
     }
+    // Where the output ran dry after this thread (the browser's own buffer,
+    // the sound server), the listener heard silence that no quantum here
+    // shows: the context's clock moves only as quanta are asked for, so it
+    // falls behind the wall clock by the silence. The least lag of each half
+    // second (the quantum asked for most promptly) against the last one's: a
+    // step of OUTPUT_GAP_MS or more is a gap; the clocks' slow drift is not.
+    const lagMs = Date.now() - 1000 * currentTime;
+    if (lagMs < this.leastLagMs) this.leastLagMs = lagMs;
     if (currentTime - this.sentAt >= STATS_SECONDS) {
       this.sentAt = currentTime;
+      if (this.lastLagMs !== null && this.leastLagMs - this.lastLagMs >= OUTPUT_GAP_MS && this.started && !this.paused)
+        this.stats.outputGaps += 1;
+      this.lastLagMs = this.leastLagMs;
+      this.leastLagMs = Infinity;
       this.port.postMessage({ op: 'stats', stats: this.stats, time: currentTime });
     }
     return true;
