@@ -84,7 +84,25 @@ class WebSocket:
                     return message.decode()
 
 
-class CdpPage:
+class Page:
+    """What both protocols share: commands with numbered replies, and the
+    events that come between them (console errors), which each reads its way."""
+
+    def call(self, method, **params):
+        self.next_id += 1
+        wanted = self.next_id
+        self.ws.send(json.dumps({'id': wanted, 'method': method, 'params': params}))
+        while True:
+            message = json.loads(self.ws.receive())
+            if message.get('id') == wanted:
+                error = self._error(message)
+                if error:
+                    raise RuntimeError(f"{method}: {error}")
+                return message.get('result', {})
+            self._event(message)
+
+
+class CdpPage(Page):
     """Chromium: the first page target, through the DevTools protocol."""
 
     def __init__(self, port_file, outdir):
@@ -113,17 +131,8 @@ class CdpPage:
             self.errors.write(f"log: {entry.get('text')} {entry.get('url', '')}\n")
         self.errors.flush()
 
-    def call(self, method, **params):
-        self.next_id += 1
-        wanted = self.next_id
-        self.ws.send(json.dumps({'id': wanted, 'method': method, 'params': params}))
-        while True:
-            message = json.loads(self.ws.receive())
-            if message.get('id') == wanted:
-                if 'error' in message:
-                    raise RuntimeError(f"{method}: {message['error']}")
-                return message.get('result', {})
-            self._event(message)
+    def _error(self, message):
+        return str(message['error']) if 'error' in message else None
 
     def evaluate(self, expression):
         result = self.call('Runtime.evaluate', expression=expression, returnByValue=True, awaitPromise=True)
@@ -149,7 +158,7 @@ class CdpPage:
         return base64.b64decode(self.call('Page.captureScreenshot', format='png')['data'])
 
 
-class BidiPage:
+class BidiPage(Page):
     """Firefox: its first browsing context, through WebDriver BiDi."""
 
     def __init__(self, port, outdir):
@@ -174,17 +183,8 @@ class BidiPage:
                 self.errors.write(f"{entry.get('type', 'log')}: {entry.get('text')}\n")
                 self.errors.flush()
 
-    def call(self, method, **params):
-        self.next_id += 1
-        wanted = self.next_id
-        self.ws.send(json.dumps({'id': wanted, 'method': method, 'params': params}))
-        while True:
-            message = json.loads(self.ws.receive())
-            if message.get('id') == wanted:
-                if message.get('type') == 'error':
-                    raise RuntimeError(f"{method}: {message.get('error')}: {message.get('message')}")
-                return message.get('result', {})
-            self._event(message)
+    def _error(self, message):
+        return f"{message.get('error')}: {message.get('message')}" if message.get('type') == 'error' else None
 
     def evaluate(self, expression):
         # The value as JSON text, so that objects come back whole.
