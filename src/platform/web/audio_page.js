@@ -122,8 +122,9 @@ var vromAudio = {
   },
 
   // What the show does to its music, stamped with the wall clock as it is
-  // posted. The worklet takes it into the quantum it renders next and adds
-  // the context's latency: the delay a listener has. (The context's own
+  // posted. The worklet takes it into the quantum it renders next and
+  // reports the wait; with the context's latency added (see the stats
+  // above) it is the delay a listener has. (The context's own
   // clock is no help on this thread: currentTime can be as old as the frame
   // being drawn, Firefox updates it between tasks, and its output timestamp
   // is one of the questions that can deadlock Firefox; see above.)

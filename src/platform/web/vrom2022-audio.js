@@ -2,10 +2,10 @@
 // browser's audio thread one render quantum at a time.
 //
 // processorOptions: module (vrom2022-audio.wasm, compiled by the page; or
-// wasm, its bytes, compiled here) and the two Ogg files (melo, space). The module has no
-// JavaScript runtime: the few system calls its C library may make get
-// minimal answers here (text written to its standard output or error comes
-// to the page as a log line).
+// wasm, its bytes, compiled here) and the two Ogg files (melo, space). The
+// module has no JavaScript runtime: the few system calls its C library may
+// make get minimal answers here (text written to its standard output or
+// error comes to the page as a log line).
 //
 // Messages from the page: start {hold}, seek {t}, volumes {melo, space},
 // pause {paused}, each stamped with the wall clock (Date.now()) as it was
@@ -34,8 +34,8 @@ class VromAudio extends AudioWorkletProcessor {
     this.lastFrame = -1;  // currentFrame of the last quantum
     this.sentAt = 0;
     this.ready = false;
-    const o = options.processorOptions;
     try {
+      const o = options.processorOptions;
       this.open(o.module || new WebAssembly.Module(o.wasm), [o.melo, o.space]);
       this.ready = true;
       this.port.postMessage({ op: 'ready' });
