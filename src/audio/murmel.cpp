@@ -597,9 +597,14 @@ void Engine::mixMainBus(float *aBuffer, uint32_t aFrames, uint32_t aStride, floa
                     // holds this voice's frames of this block.
                     if (voice->seekTo(voice->mLoopStart, mSeekScratch.data, mSeekScratch.count) != ResultOk) break;
                     ++voice->mLoopsDone;
-                    const uint32_t n = voice->readFrames(voice->mBlock[0] + got, BLOCK_FRAMES - got, BLOCK_FRAMES);
+                    const uint32_t wanted = BLOCK_FRAMES - got;
+                    const uint32_t n = voice->readFrames(voice->mBlock[0] + got, wanted, BLOCK_FRAMES);
                     got += n;
-                    if (n == 0) break;
+                    // A cycle that ended after fewer than MIN_LOOP_CYCLE_FRAMES
+                    // is not repeated in this block, whose rest is silence: a
+                    // seek in a compressed file decodes a frame or more, and
+                    // hundreds of them per block would stall the device.
+                    if (n == 0 || (n < wanted && n < MIN_LOOP_CYCLE_FRAMES)) break;
                 }
                 if (got < BLOCK_FRAMES)
                     for (uint32_t k = 0; k < channels; ++k)

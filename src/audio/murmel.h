@@ -55,6 +55,7 @@ namespace Murmel {
 inline constexpr uint32_t VOICE_COUNT = 1024;        // voice slots
 inline constexpr uint32_t MAX_CHANNELS = 8;          // per voice and per output
 inline constexpr uint32_t BLOCK_FRAMES = 512;        // sources are read in blocks of this
+inline constexpr uint32_t MIN_LOOP_CYCLE_FRAMES = 64; // a shorter loop plays once per block (see mixMainBus)
 inline constexpr uint32_t FIXED_ONE = 0x100000;      // one source frame in 20-bit fixed point
 inline constexpr uint32_t FIXED_BLOCK = 0x20000000;  // one block in fixed point
 inline constexpr uint32_t MAX_ACTIVE_VOICES = 16;    // voices mixed per block

@@ -116,7 +116,9 @@ Result AudioSourceInstance::seekTo(double aSeconds, float *aScratch, uint32_t aS
         if (restart() != ResultOk) return Unsupported;
         offset = aSeconds;
     }
-    auto discard = static_cast<int64_t>(std::floor(mPlayRate * offset));
+    // Seconds of the stream are seconds of the source: at any speed one of
+    // them is mSourceRate frames.
+    auto discard = static_cast<int64_t>(std::floor(static_cast<double>(mSourceRate) * offset));
     const uint32_t perRead = std::max(1u, aScratchFrames / std::max(1u, mChannelCount));
     while (discard > 0) {
         const auto n = static_cast<uint32_t>(std::min<int64_t>(discard, perRead));

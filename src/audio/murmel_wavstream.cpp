@@ -449,6 +449,9 @@ uint32_t WavStreamInstance::readFrames(float *aDestination, uint32_t aFrames, ui
     const uint32_t channels = std::min(mChannelCount, MAX_CHANNELS);
 
     if (mFormat == FORMAT_OGG) {
+        // At the end, or lost after a seek past it: the decoder's position
+        // is no frame of this stream, so nothing more is delivered.
+        if (mFrameCount != 0 && mFramesRead >= mFrameCount && mVorbisFrameUsed >= mVorbisFrameLength) return 0;
         stb_vorbis *vorbis = static_cast<VorbisDecoder *>(mDecoder)->vorbis;
         uint32_t written = 0;
         // Copies n frames of the current packet, from its used part on; the
@@ -569,10 +572,32 @@ Result WavStreamInstance::restart() {
 }
 
 Result WavStreamInstance::seekTo(double aSeconds, float *aScratch, uint32_t aScratchFrames) {
-    if (mFormat != FORMAT_OGG || !mDecoder)
-        return AudioSourceInstance::seekTo(aSeconds, aScratch, aScratchFrames);
-    stb_vorbis *vorbis = static_cast<VorbisDecoder *>(mDecoder)->vorbis;
+    if (!mDecoder || !mInput) return AudioSourceInstance::seekTo(aSeconds, aScratch, aScratchFrames);
     const double target = std::floor(static_cast<double>(mSourceRate) * aSeconds);
+    if (mFormat != FORMAT_OGG) {
+        // Straight to the frame, not by decoding up to it: a loop restarting
+        // late in a long file costs one seek, not the file's frames before
+        // it. A target past the end lands on the end.
+        if (mDirect.data) {
+            mDirectPosition = static_cast<uint32_t>(std::clamp(target, 0.0, static_cast<double>(mDirect.frames)));
+            mFramesRead = mDirectPosition;
+            mStreamSeconds = aSeconds;
+            return ResultOk;
+        }
+        auto *decoder = static_cast<SndDecoder *>(mDecoder);
+        if (decoder->info.seekable && decoder->info.frames >= 0) {
+            const double last = static_cast<double>(std::min<sf_count_t>(decoder->info.frames, UINT32_MAX));
+            const auto frame = static_cast<sf_count_t>(std::clamp(target, 0.0, last));
+            if (sf_seek(decoder->file, frame, SEEK_SET) == frame) {
+                mFramesRead = static_cast<uint32_t>(frame);
+                mStreamSeconds = aSeconds;
+                return ResultOk;
+            }
+        }
+        // A decoder that cannot seek there reads its way to it.
+        return AudioSourceInstance::seekTo(aSeconds, aScratch, aScratchFrames);
+    }
+    stb_vorbis *vorbis = static_cast<VorbisDecoder *>(mDecoder)->vorbis;
     const auto sample = static_cast<uint32_t>(std::clamp(target, 0.0, static_cast<double>(UINT32_MAX)));
     mVorbisFrameLength = mVorbisFrameUsed = 0;
     if (sample == 0 ? stb_vorbis_seek_start(vorbis) : stb_vorbis_seek_frame(vorbis, sample)) {

@@ -134,6 +134,43 @@ TEST(Endings, ALoopingSourceContinuesInTheSameBlockFromItsStart) {
     EXPECT_GE(e->mVoices[0]->mLoopsDone, 6u);
 }
 
+// A loop shorter than 64 frames would need a seek every few frames: its cycle
+// plays once per source block and the block's rest is silence. A 64-frame
+// cycle still fills every block.
+TEST(Endings, ALoopShorterThan64FramesPlaysOncePerBlock) {
+    for (const uint32_t cycle : {40u, MIN_LOOP_CYCLE_FRAMES}) {
+        SCOPED_TRACE(std::to_string(cycle) + "-frame cycle");
+        auto e = offlineEngine();
+        TestSource source;
+        source.frames = cycle;
+        source.mSourceFlags = FLAG_LOOPING;
+        e->play(source, 1.0f);
+        const Bus bus = mixBus(*e, 1024);
+        for (uint32_t i = 1; i < 1024; ++i) {
+            // Output frame i is source frame i - 1 of the blocks read.
+            const uint32_t inBlock = (i - 1) % BLOCK_FRAMES, firstBlock = i - 1 < BLOCK_FRAMES;
+            const bool heard = cycle == MIN_LOOP_CYCLE_FRAMES || inBlock < cycle * (1 + firstBlock);
+            ASSERT_EQ(bus.left[i], heard ? static_cast<float>(inBlock % cycle + 1) * CENTRE : 0.0f) << i;
+        }
+    }
+}
+
+// Seconds of the stream are seconds of the source: a voice at twice the speed
+// that seeks to 0.25 s lands on the source's frame at 0.25 s.
+TEST(Endings, ASeekLandsOnTheSameFrameAtAnySpeed) {
+    for (const float speed : {1.0f, 2.0f, 0.5f}) {
+        auto e = offlineEngine();
+        TestSource source;
+        const VoiceHandle h = e->play(source, 1.0f);
+        e->lockMixer();
+        ASSERT_EQ(e->applyVoiceSpeed(static_cast<uint32_t>(e->voiceFromHandle(h)), speed), ResultOk);
+        e->unlockMixer();
+        auto *voice = static_cast<TestInstance *>(e->mVoices[0]);
+        ASSERT_EQ(voice->seekTo(0.25, e->mMixScratch.data, e->mScratchFrames), ResultOk);
+        EXPECT_EQ(voice->position, 11025u) << "speed " << speed;
+    }
+}
+
 TEST(Clipper, RoundOffCurveAndPostClipScale) {
     auto e = offlineEngine();
     const uint32_t stride = 16;

@@ -270,6 +270,61 @@ TEST_F(Streams, PlayingNeverReadsTheFileWhole) {
     EXPECT_LT(file.bytesRead, size / 2);
 }
 
+// A seek lands on its frame in every format, and WAV and FLAC get there by
+// seeking, not by decoding the file up to it: a loop that restarts late in a
+// long file must not cost the audio thread the whole file at each restart.
+// (MP3 and Vorbis look through the stream's pages or frame headers to find a
+// position, so their bytes read are not counted.)
+TEST_F(Streams, ASeekLandsOnItsFrameWithoutReadingUpToIt) {
+    const struct {
+        const char *name;
+        int format;
+        bool fromMemory, readsLittle;
+    } cases[] = {
+        {"seek24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, false, true},
+        {"seek16.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, true, true}, // read straight from the image
+        {"seek.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, false, true},
+        {"seek.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, false, false},
+        {"seek.mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = write(c.name, c.format, 2, 44100, 44100 * 12, true);
+        ASSERT_FALSE(path.empty());
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        WavStream stream;
+        CountingFile file;
+        if (c.fromMemory) {
+            ASSERT_EQ(stream.loadMemory(bytes.data(), static_cast<uint32_t>(bytes.size())), ResultOk);
+        } else {
+            ASSERT_EQ(file.open(path.c_str()), ResultOk);
+            ASSERT_EQ(stream.loadCallerFile(&file), ResultOk);
+        }
+        const auto whole = readAll(stream);
+        std::unique_ptr<AudioSourceInstance> instance(stream.makeInstance());
+        instance->initFromSource(stream, 0);
+        float scratch[512 * 2], block[512 * 2];
+        file.bytesRead = 0;
+        for (const double seconds : {10.5, 2.25, 11.0}) { // forwards, back, forwards again
+            ASSERT_EQ(instance->seekTo(seconds, scratch, 512), ResultOk);
+            ASSERT_EQ(instance->readFrames(block, 512, 512), 512u);
+            const auto first = static_cast<size_t>(44100 * seconds);
+            for (uint32_t k = 0; k < 2; ++k) {
+                for (uint32_t i = 0; i < 512; ++i)
+                    ASSERT_EQ(block[k * 512 + i], whole[k][first + i]) << seconds << " s, frame " << i;
+            }
+        }
+        if (c.readsLittle) {
+            EXPECT_LT(file.bytesRead, bytes.size() / 8);
+        }
+        // Past the end: on the end, with nothing more to read.
+        ASSERT_EQ(instance->seekTo(60.0, scratch, 512), ResultOk);
+        EXPECT_EQ(instance->readFrames(block, 512, 512), 0u);
+        EXPECT_TRUE(instance->isFinished());
+    }
+}
+
 TEST_F(Streams, AMonoOggPlaysOnBothSides) {
     WavStream s;
     ASSERT_EQ(s.loadFile(write("mono.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 44100, 20000).c_str()), ResultOk);
