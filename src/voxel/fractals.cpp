@@ -97,6 +97,26 @@ int32_t cubictwist_voxel(int32_t x, int32_t y, int32_t z, int32_t t) {
     return cubicValue(n);
 }
 
+// The quintic map is odd: G(-c; -a, -b) = -G(c; a, b) holds exactly in IEEE
+// arithmetic, since negation commutes with every rounding (a zero result may
+// differ in sign only, and no later step can tell), and the start values are
+// odd about cell 32. So cell (x, y, z) is filled exactly when (64 - x, 64 - y,
+// 64 - z) is: planes 1..32 are computed, and planes 33..62 take each cell's
+// emptiness from its mirror in planes 31..2, all but their row y = 1 and
+// column x = 1, whose mirrors (coordinate 63) lie in the shell.
+namespace {
+void quinticMirroredPlane(float *grid, int32_t z, const QuinticCoefficients &k) {
+    quinticRow(grid + gridIndex(0, 1, z), 1, z, k);
+    for (int32_t y = 2; y <= 62; ++y) {
+        float *row = grid + gridIndex(0, y, z);
+        const float *mirror = grid + gridIndex(0, 64 - y, 64 - z);
+        row[1] = static_cast<float>(quintic_voxel(1, y, z, k.k1, k.k3, k.k5, k.k7));
+        for (int32_t x = 2; x <= 62; ++x)
+            row[x] = mirror[64 - x] != 0.0f ? static_cast<float>((9 * z + 3 * y + 7 * x) % 15 + 1) : 0.0f;
+    }
+}
+} // namespace
+
 void scene_quintic(int32_t t) {
     const int32_t *time = &t;
     float *grid = demo.voxels;
@@ -104,8 +124,10 @@ void scene_quintic(int32_t t) {
     {
         const QuinticCoefficients k = quinticCoefficients(*time);
 #pragma omp for schedule(static)
-        for (int32_t z = 1; z <= 62; ++z)
+        for (int32_t z = 1; z <= 32; ++z)
             for (int32_t y = 1; y <= 62; ++y) quinticRow(grid + gridIndex(0, y, z), y, z, k);
+#pragma omp for schedule(static) // after the planes it mirrors
+        for (int32_t z = 33; z <= 62; ++z) quinticMirroredPlane(grid, z, k);
     }
 }
 
