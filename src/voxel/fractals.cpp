@@ -50,7 +50,9 @@ VOXEL_SIMD_CLONES void quinticRow(float *row, int32_t y, int32_t z, const Quinti
 int32_t cubicValue(int64_t n) { return n >= 7 ? static_cast<int32_t>(n - 6) : 0; }
 
 // One row (y, z) of the interior, DOUBLE_LANES x at a time. Lanes that have
-// stopped keep computing (to infinities and NaNs) but their count no longer moves.
+// stopped keep computing (to infinities and NaNs) but their count no longer
+// moves: an active lane's mask is all ones (-1), so n - active counts the
+// steps it was active for, which is the step it stopped at.
 VOXEL_SIMD_CLONES void cubicRowValues(float *row, int32_t y, int32_t z, const CubicRow &c) {
     const double y0 = (y - 32) * c.k, z0 = (z - 32) * c.k;
     for (int32_t x0 = 1; x0 <= 62; x0 += DOUBLE_LANES) {
@@ -61,10 +63,16 @@ VOXEL_SIMD_CLONES void cubicRowValues(float *row, int32_t y, int32_t z, const Cu
         DoubleV r = DoubleV{} + y0;
         const DoubleV ys = DoubleV{} + y0, zs = DoubleV{} + z0;
         MaskV active = MaskV{} - 1, n = MaskV{};
-        for (int32_t iteration = 1; iteration <= CUBIC_MAX_ITERATIONS; ++iteration) {
-            const DoubleV s = cubicStep(p, q, r, xs, ys, zs);
-            n = active ? MaskV{} + iteration : n;
-            active &= (s > 0.1) | (s < -0.1); // |s| > 0.1; false for NaN
+        // Two steps between the tests of whether any lane goes on: a lane
+        // that stops at the first takes the second too, uncounted.
+        static_assert(CUBIC_MAX_ITERATIONS % 2 == 0);
+        for (int32_t iteration = 1; iteration <= CUBIC_MAX_ITERATIONS; iteration += 2) {
+            const DoubleV s1 = cubicStep(p, q, r, xs, ys, zs);
+            n -= active;
+            active &= (s1 > 0.1) | (s1 < -0.1); // |s| > 0.1; false for NaN
+            const DoubleV s2 = cubicStep(p, q, r, xs, ys, zs);
+            n -= active;
+            active &= (s2 > 0.1) | (s2 < -0.1);
             if (!anyLane(active)) break;
         }
         for (int i = 0; i < DOUBLE_LANES && x0 + i <= 62; ++i) row[x0 + i] = static_cast<float>(cubicValue(n[i]));
