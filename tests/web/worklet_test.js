@@ -57,6 +57,19 @@ const a = makeProcessor(options), b = makeProcessor(options);
 check('the worklet says it is ready (' + JSON.stringify(a.sent[0]) + ')', a.sent[0] && a.sent[0].op === 'ready');
 check('  and says nothing else on the way', a.sent.length === 1);
 
+// The output runs: told once, when the audio thread has asked for a quarter
+// of a second of quanta (94 at 48000 Hz), before the show starts.
+{
+  const c = makeProcessor(options);
+  const warm = () => c.sent.filter((m) => m.op === 'warm').length;
+  for (let i = 0; i < 93; ++i) c.quantum();
+  check('the worklet does not say the output runs after 93 quanta (' + warm() + ')', warm() === 0);
+  c.quantum();
+  check('  and says it after the 94th', warm() === 1);
+  for (let i = 0; i < 400; ++i) c.quantum();
+  check('  and only once', warm() === 1);
+}
+
 // The show's start: the tracks wait for the first audible volumes.
 for (const p of [a, b]) { p.post({ op: 'start', hold: true }); p.post({ op: 'volumes', melo: 0, space: 0 }); }
 const held = [];

@@ -17,7 +17,8 @@
 // context where it can help it (the autoplay probe, see index.html).
 //
 // What the worklet reports comes back in vromAudio.stats:
-//   state            "closed", "loading", "playing", "paused", or "failed: why"
+//   state            "closed", "loading", "starting" (connected, waiting for
+//                    the output to run), "playing", "paused", or "failed: why"
 //   quanta           render quanta (128 frames) played since the start
 //   starved          quanta that went out silent or short while the show
 //                    played: the engine not ready, or the audio thread late
@@ -85,13 +86,26 @@ var vromAudio = {
           processorOptions: { module, melo, space },
         });
         node.onprocessorerror = () => this.fail('the audio worklet stopped with an error');
+        // The show starts once the output runs (the worklet says 'warm'),
+        // so that the uneven start of a browser's output stream falls before
+        // the music; or after two seconds without it (a context the browser
+        // holds suspended: the sound comes when it runs).
+        let begun = false;
+        const play = () => {
+          if (begun || this.node !== node) return;
+          begun = true;
+          this.stats.state = 'playing';
+          onReady(true);
+        };
         node.port.onmessage = (event) => {
           const m = event.data;
           if (m.op === 'ready') {
             this.node = node;
             node.connect(context.destination);
-            this.stats.state = 'playing';
-            onReady(true);
+            this.stats.state = 'starting';
+            setTimeout(play, 2000);
+          } else if (m.op === 'warm') {
+            play();
           } else if (m.op === 'failed') {
             this.fail(m.why);
             onReady(false);

@@ -10,7 +10,8 @@
 // Messages from the page: start {hold}, seek {t}, volumes {melo, space},
 // pause {paused}, each stamped with the wall clock (Date.now()) as it was
 // posted (sent).
-// To the page: ready, failed {why}, log {text}, and stats every 0.5 s with
+// To the page: ready, failed {why}, log {text}, warm (the audio thread has
+// asked for a quarter of a second of quanta: the output runs), and stats every 0.5 s with
 // the context time of the quantum rendered (time): quanta played, starved
 // ones (silent or short here, or skipped by the audio thread), outputGaps
 // (silences after this thread, told by the context's clock), and the waits
@@ -21,6 +22,7 @@
 const QUANTUM_FRAMES = 128;
 const STATS_SECONDS = 0.5; // how often the page hears how the sound goes
 const OUTPUT_GAP_MS = 3;   // a step in the lag of the context's clock this long is a gap (see process)
+const WARM_SECONDS = 0.25; // quanta asked for before the page is told the output runs
 
 class VromAudio extends AudioWorkletProcessor {
   constructor(options) {
@@ -32,6 +34,7 @@ class VromAudio extends AudioWorkletProcessor {
     this.ramp = 0;        // +1: the next quantum fades in, -1: fades out
     this.started = false; // the show's start has come
     this.lastFrame = -1;  // currentFrame of the last quantum
+    this.pulled = 0;      // quanta asked for, playing or not
     this.sentAt = 0;
     this.ready = false;
     try {
@@ -111,6 +114,10 @@ class VromAudio extends AudioWorkletProcessor {
   process(inputs, outputs) {
     const out = outputs[0];
     const frames = out[0].length;
+    // A browser may open its output stream only when the first node is
+    // connected (Firefox), and its first callbacks come unevenly: the page
+    // starts the show once they have come for a while.
+    if (++this.pulled === Math.ceil(WARM_SECONDS * sampleRate / QUANTUM_FRAMES)) this.port.postMessage({ op: 'warm' });
     const playing = this.started && (!this.paused || this.ramp < 0);
     // The audio thread's clock moved on by more than one quantum: quanta
     // that were never asked for went out as silence.
