@@ -47,35 +47,67 @@ VOXEL_SIMD_CLONES void quinticRow(float *row, int32_t y, int32_t z, const Quinti
 
 // ---- twisted cubic ------------------------------------------------------------------
 
-int32_t cubicValue(int64_t n) { return n >= 7 ? static_cast<int32_t>(n - 6) : 0; }
+// A cell whose orbit stops within CUBIC_EMPTY_STEPS steps is empty.
+constexpr int32_t CUBIC_EMPTY_STEPS = 6;
+int32_t cubicValue(int64_t n) { return n > CUBIC_EMPTY_STEPS ? static_cast<int32_t>(n - CUBIC_EMPTY_STEPS) : 0; }
 
-// One row (y, z) of the interior, DOUBLE_LANES x at a time. Lanes that have
-// stopped keep computing (to infinities and NaNs) but their count no longer
-// moves: an active lane's mask is all ones (-1), so n - active counts the
-// steps it was active for, which is the step it stopped at.
-VOXEL_SIMD_CLONES void cubicRowValues(float *row, int32_t y, int32_t z, const CubicRow &c) {
-    const double y0 = (y - 32) * c.k, z0 = (z - 32) * c.k;
-    for (int32_t x0 = 1; x0 <= 62; x0 += DOUBLE_LANES) {
-        DoubleV xs;
+// Vectors of a row taken side by side: three of WebAssembly's two lanes
+// (6 cells; four would no longer fit its engines' registers), two of AVX2's
+// four (8 cells, the row's 62 and two more).
+constexpr int CUBIC_VECTORS = DOUBLE_LANES == 2 ? 3 : 2;
+
+// A vector of DOUBLE_LANES cells of a row, from its first x (x0).
+struct CubicLanes {
+    DoubleV xs, p, q, r;
+    MaskV active;
+    [[gnu::always_inline]] void start(int32_t x0, double z0, DoubleV ys, const CubicRow &c) {
         for (int i = 0; i < DOUBLE_LANES; ++i) xs[i] = (x0 + i - 32) * c.k;
-        DoubleV p = c.ce * xs - c.se * z0;
-        DoubleV q = c.ce * z0 + c.se * xs;
-        DoubleV r = DoubleV{} + y0;
-        const DoubleV ys = DoubleV{} + y0, zs = DoubleV{} + z0;
-        MaskV active = MaskV{} - 1, n = MaskV{};
-        // Two steps between the tests of whether any lane goes on: a lane
-        // that stops at the first takes the second too, uncounted.
-        static_assert(CUBIC_MAX_ITERATIONS % 2 == 0);
-        for (int32_t iteration = 1; iteration <= CUBIC_MAX_ITERATIONS; iteration += 2) {
-            const DoubleV s1 = cubicStep(p, q, r, xs, ys, zs);
+        p = c.ce * xs - c.se * z0;
+        q = c.ce * z0 + c.se * xs;
+        r = ys;
+        active = MaskV{} - 1;
+    }
+    [[gnu::always_inline]] void step(DoubleV ys, DoubleV zs) {
+        const DoubleV s = cubicStep(p, q, r, xs, ys, zs);
+        active &= (s > 0.1) | (s < -0.1); // |s| > 0.1; false for NaN
+    }
+    // The counts of the lanes still going on after the first steps.
+    [[gnu::always_inline]] MaskV count(DoubleV ys, DoubleV zs) {
+        MaskV n = MaskV{} + CUBIC_EMPTY_STEPS;
+        if (!anyLane(active)) return n;
+        for (int32_t iteration = CUBIC_EMPTY_STEPS + 1; iteration <= CUBIC_MAX_ITERATIONS; ++iteration) {
+            const DoubleV s = cubicStep(p, q, r, xs, ys, zs);
             n -= active;
-            active &= (s1 > 0.1) | (s1 < -0.1); // |s| > 0.1; false for NaN
-            const DoubleV s2 = cubicStep(p, q, r, xs, ys, zs);
-            n -= active;
-            active &= (s2 > 0.1) | (s2 < -0.1);
+            active &= (s > 0.1) | (s < -0.1);
             if (!anyLane(active)) break;
         }
-        for (int i = 0; i < DOUBLE_LANES && x0 + i <= 62; ++i) row[x0 + i] = static_cast<float>(cubicValue(n[i]));
+        return n;
+    }
+};
+
+// One row (y, z) of the interior, CUBIC_VECTORS vectors of DOUBLE_LANES x at
+// a time (cells past x = 62 computed and dropped). Almost every orbit stops
+// at its sixth step (its values overflow to a NaN), and a stop within six
+// steps makes an empty cell, whichever step it was: so the first six steps
+// are taken without a branch, the vectors' chains of dependent multiplies
+// side by side, and only lanes still going on are counted further. Lanes
+// that have stopped keep computing (to infinities and NaNs) but their count
+// no longer moves: an active lane's mask is all ones (-1), so n - active
+// counts the steps it was active for.
+VOXEL_SIMD_CLONES void cubicRowValues(float *row, int32_t y, int32_t z, const CubicRow &c) {
+    constexpr int VECTORS = CUBIC_VECTORS, CELLS = VECTORS * DOUBLE_LANES;
+    const double y0 = (y - 32) * c.k, z0 = (z - 32) * c.k;
+    const DoubleV ys = DoubleV{} + y0, zs = DoubleV{} + z0;
+    for (int32_t x0 = 1; x0 <= 62; x0 += CELLS) {
+        CubicLanes v[VECTORS] = {};
+        for (int k = 0; k < VECTORS; ++k) v[k].start(x0 + k * DOUBLE_LANES, z0, ys, c);
+        for (int32_t step = 1; step <= CUBIC_EMPTY_STEPS; ++step)
+            for (int k = 0; k < VECTORS; ++k) v[k].step(ys, zs);
+        for (int k = 0; k < VECTORS; ++k) {
+            const MaskV n = v[k].count(ys, zs);
+            for (int i = 0; i < DOUBLE_LANES; ++i)
+                if (x0 + k * DOUBLE_LANES + i <= 62) row[x0 + k * DOUBLE_LANES + i] = static_cast<float>(cubicValue(n[i]));
+        }
     }
 }
 } // namespace
