@@ -121,6 +121,7 @@ check('the pause reports its wait: the message\'s and the fade (' + a.stats().pa
       ' ms, posted 25 ms back)', Math.abs(a.stats().pauseWaitMs - (25 + 128000 / RATE)) < 0.01);
 check('  and a volume change the longest wait of its kind (' + a.stats().volumeWaitMs.toFixed(2) + ' ms, posted 40 ms back)',
       a.stats().volumeWaitMs === 40);
+check('  of the three volume changes it took (' + a.stats().volumeChanges + ')', a.stats().volumeChanges === 3);
 check('  and quanta while paused are not starved ones', a.stats().starved === 3);
 
 // A module that does not load is reported, not thrown out of the constructor.

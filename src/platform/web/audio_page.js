@@ -26,6 +26,7 @@
 //                    for); and the times its output ran dry after the
 //                    worklet (outputUnderruns): as the browser reports them
 //                    (Chromium), else as the worklet's clock shows them
+//   volumeChanges    volume changes the worklet has taken
 //   volumeWaitMs     the longest wait of a volume change, from the frame that
 //                    posted it to the quantum that took it (ms)
 //   pauseWaitMs      the same for the last pause, to the end of its fade-out
@@ -37,7 +38,7 @@
 var vromAudio = {
   context: null,
   node: null,
-  stats: { state: 'closed', quanta: 0, starved: 0, volumeWaitMs: 0, pauseWaitMs: 0, latencyMs: 0,
+  stats: { state: 'closed', quanta: 0, starved: 0, volumeChanges: 0, volumeWaitMs: 0, pauseWaitMs: 0, latencyMs: 0,
            volumeDelayMs: 0, pauseDelayMs: 0 },
 
   // Inside the click: the context starts running. Returns its rate, or 0.

@@ -14,8 +14,9 @@
 // asked for a quarter of a second of quanta: the output runs), and stats every 0.5 s with
 // the context time of the quantum rendered (time): quanta played, starved
 // ones (silent or short here, or skipped by the audio thread), outputGaps
-// (silences after this thread, told by the context's clock), and the waits
-// of the longest volume change and the last pause, from the frame that
+// (silences after this thread, told by the context's clock), the volume
+// changes taken, and the waits of the longest of them and of the last
+// pause, from the frame that
 // posted it to the quantum that takes it (the pause's with its fade; the
 // page adds the context's latency to the ear)
 // (see audio_page.js).
@@ -27,7 +28,7 @@ const WARM_SECONDS = 0.25; // quanta asked for before the page is told the outpu
 class VromAudio extends AudioWorkletProcessor {
   constructor(options) {
     super();
-    this.stats = { quanta: 0, starved: 0, outputGaps: 0, volumeWaitMs: 0, pauseWaitMs: 0 };
+    this.stats = { quanta: 0, starved: 0, outputGaps: 0, volumeChanges: 0, volumeWaitMs: 0, pauseWaitMs: 0 };
     this.leastLagMs = Infinity; // this half second's least lag of the context's clock behind the wall clock
     this.lastLagMs = null;      // the last half second's
     this.paused = false;  // no mixing while paused: the music waits where it stopped
@@ -103,6 +104,7 @@ class VromAudio extends AudioWorkletProcessor {
       this.x.vrom_audio_seek(m.t);
     } else if (m.op === 'volumes') {
       this.x.vrom_audio_volumes(m.melo, m.space);
+      this.stats.volumeChanges += 1;
       this.stats.volumeWaitMs = Math.max(this.stats.volumeWaitMs, waitedMs);
     } else if (m.op === 'pause' && m.paused !== this.paused) {
       this.paused = m.paused;
