@@ -172,8 +172,9 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     check "$name:   without a gap to speak of ($gaps, the longest $longest_gap_ms ms, in $heard_s s at $(field "$out/later.json" "show['frames']") frames)" \
         "$PYTHON" -c "import sys; sys.exit(not ($gaps <= 3 and $longest_gap_ms < 100))"
     # Underruns after the worklet as the browser tells them (Chromium), one
-    # or more for each gap; or as the worklet's clock saw them (Firefox): one
-    # for each half second with a gap of 3 ms or more, and none without.
+    # or more for each gap; or, where the worklet's clock saw more (Firefox,
+    # and Chromium when its playbackStats missed one), one for each half
+    # second with a gap of 3 ms or more, and none without.
     if [ "$(field "$out/resumed.json" "audio['outputUnderrunsFrom']")" = browser ]; then
         check "$name:   and the page's own count of starved quanta has each of them ($starved)" test "$starved" -ge "$gaps"
     else

@@ -25,7 +25,8 @@
 //                    (its clock moved on by more than the quanta it asked
 //                    for); and the times its output ran dry after the
 //                    worklet (outputUnderruns): as the browser reports them
-//                    (Chromium), else as the worklet's clock shows them
+//                    (Chromium) or as the worklet's clock shows them,
+//                    whichever saw more (outputUnderrunsFrom says which)
 //   volumeChanges    volume changes the worklet has taken
 //   volumeWaitMs     the longest wait of a volume change, from the frame that
 //                    posted it to the quantum that took it (ms)
@@ -114,11 +115,13 @@ var vromAudio = {
             Object.assign(this.stats, m.stats);
             // The times the output ran dry after the worklet had delivered:
             // as the browser tells them where it does (Chromium's
-            // playbackStats), else as the worklet saw them (outputGaps).
+            // playbackStats) or as the worklet saw them (outputGaps),
+            // whichever saw more. (Chromium once told none of a 12 ms gap
+            // that the worklet's clock saw; both may see the same one.)
             const playback = context.playbackStats;
-            const told = playback && typeof playback.underrunEvents === 'number';
-            this.stats.outputUnderruns = told ? playback.underrunEvents : m.stats.outputGaps;
-            this.stats.outputUnderrunsFrom = told ? 'browser' : 'worklet';
+            const told = playback && typeof playback.underrunEvents === 'number' ? playback.underrunEvents : -1;
+            this.stats.outputUnderruns = Math.max(told, m.stats.outputGaps);
+            this.stats.outputUnderrunsFrom = told >= m.stats.outputGaps ? 'browser' : 'worklet';
             if (told && playback.maximumLatency > 0)
               this.stats.latencyMs = Math.max(this.stats.latencyMs,
                                               1000 * ((context.baseLatency || 0) + playback.maximumLatency));
