@@ -76,9 +76,8 @@ struct CubicLanes {
         MaskV n = MaskV{} + CUBIC_EMPTY_STEPS;
         if (!anyLane(active)) return n;
         for (int32_t iteration = CUBIC_EMPTY_STEPS + 1; iteration <= CUBIC_MAX_ITERATIONS; ++iteration) {
-            const DoubleV s = cubicStep(p, q, r, xs, ys, zs);
-            n -= active;
-            active &= (s > 0.1) | (s < -0.1);
+            n -= active; // the lanes active as this step begins
+            step(ys, zs);
             if (!anyLane(active)) break;
         }
         return n;

@@ -36,6 +36,7 @@ class VromAudio extends AudioWorkletProcessor {
     this.started = false; // the show's start has come
     this.lastFrame = -1;  // currentFrame of the last quantum
     this.pulled = 0;      // quanta asked for, playing or not
+    this.warmQuanta = Math.ceil(WARM_SECONDS * sampleRate / QUANTUM_FRAMES);
     this.sentAt = 0;
     this.ready = false;
     try {
@@ -119,7 +120,7 @@ class VromAudio extends AudioWorkletProcessor {
     // A browser may open its output stream only when the first node is
     // connected (Firefox), and its first callbacks come unevenly: the page
     // starts the show once they have come for a while.
-    if (++this.pulled === Math.ceil(WARM_SECONDS * sampleRate / QUANTUM_FRAMES)) this.port.postMessage({ op: 'warm' });
+    if (++this.pulled === this.warmQuanta) this.port.postMessage({ op: 'warm' });
     const playing = this.started && (!this.paused || this.ramp < 0);
     // The audio thread's clock moved on by more than one quantum: quanta
     // that were never asked for went out as silence.
