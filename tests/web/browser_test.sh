@@ -172,9 +172,9 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     check "$name:   without a gap to speak of ($gaps, the longest $longest_gap_ms ms, in $heard_s s at $(field "$out/later.json" "show['frames']") frames)" \
         "$PYTHON" -c "import sys; sys.exit(not ($gaps <= 3 and $longest_gap_ms < 100))"
     # Underruns after the worklet as the browser tells them (Chromium), one
-    # or more for each gap; or, where the worklet's clock saw more (Firefox,
-    # and Chromium when its playbackStats missed one), one for each half
-    # second with a gap of 3 ms or more, and none without.
+    # or more for each gap; or, where it does not (Firefox), as the
+    # worklet's clock shows them: one for each half second with a gap of
+    # 3 ms or more, and none without.
     if [ "$(field "$out/resumed.json" "audio['outputUnderrunsFrom']")" = browser ]; then
         # A single gap under 20 ms that neither the browser nor the
         # worklet's clock saw came after both, in the sound server: the page

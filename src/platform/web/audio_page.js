@@ -25,8 +25,9 @@
 //                    (its clock moved on by more than the quanta it asked
 //                    for); and the times its output ran dry after the
 //                    worklet (outputUnderruns): as the browser reports them
-//                    (Chromium) or as the worklet's clock shows them,
-//                    whichever saw more (outputUnderrunsFrom says which)
+//                    (Chromium), else as the worklet's clock shows them
+//                    (outputUnderrunsFrom says which; outputGaps is the
+//                    clock's count in either browser)
 //   volumeChanges    volume changes the worklet has taken
 //   volumeWaitMs     the longest wait of a volume change, from the frame that
 //                    posted it to the quantum that took it (ms)
@@ -115,13 +116,14 @@ var vromAudio = {
             Object.assign(this.stats, m.stats);
             // The times the output ran dry after the worklet had delivered:
             // as the browser tells them where it does (Chromium's
-            // playbackStats) or as the worklet saw them (outputGaps),
-            // whichever saw more. (Chromium once told none of a 12 ms gap
-            // that the worklet's clock saw; both may see the same one.)
+            // playbackStats), else as the worklet's clock shows them
+            // (outputGaps). The clock's count is a guess from lag, which
+            // errs both ways: in Chromium it once saw a 12 ms gap that
+            // playbackStats missed, and once a gap that no recording had.
             const playback = context.playbackStats;
             const told = playback && typeof playback.underrunEvents === 'number' ? playback.underrunEvents : -1;
-            this.stats.outputUnderruns = Math.max(told, m.stats.outputGaps);
-            this.stats.outputUnderrunsFrom = told >= m.stats.outputGaps ? 'browser' : 'worklet';
+            this.stats.outputUnderruns = told >= 0 ? told : m.stats.outputGaps;
+            this.stats.outputUnderrunsFrom = told >= 0 ? 'browser' : 'worklet';
             if (told >= 0 && playback.maximumLatency > 0)
               this.stats.latencyMs = Math.max(this.stats.latencyMs,
                                               1000 * ((context.baseLatency || 0) + playback.maximumLatency));
