@@ -176,9 +176,9 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     # worklet's clock shows them: one for each half second with a gap of
     # 3 ms or more, and none without.
     if [ "$(field "$out/resumed.json" "audio['outputUnderrunsFrom']")" = browser ]; then
-        # A single gap under 20 ms that neither the browser nor the
-        # worklet's clock saw came after both, in the sound server: the page
-        # cannot know it (twice in Chromium, 12 ms each).
+        # A single gap under 20 ms that the browser did not count came after
+        # its output, in the sound server: the page cannot know it (twice in
+        # Chromium, 12 ms each).
         check "$name:   and the page's own count of starved quanta has each of them ($starved)" \
             "$PYTHON" -c "import sys; sys.exit(not ($starved >= $gaps or ($starved == 0 and $gaps == 1 and $longest_gap_ms < 20)))"
     else
