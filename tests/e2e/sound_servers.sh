@@ -55,12 +55,15 @@ CONF
     pipewire-pulse >"$SOUND_RUNTIME/pipewire-pulse.log" 2>&1 &
     SOUND_PIDS="$SOUND_PIDS $!"
     trap 'stop_sound_servers; stop_xvfb' EXIT
+    # The sink exists as soon as PipeWire runs, but streams are linked only
+    # once WirePlumber is up: it then makes "vrom" the default sink. Until
+    # then a new stream waits, and after 30 s fails ("Stream error: Timeout").
     local i
-    for i in $(seq 1 100); do
-        pactl list short sinks 2>/dev/null | grep -q "vrom" && return 0
+    for i in $(seq 1 300); do
+        pactl info 2>/dev/null | grep -qx "Default Sink: vrom" && return 0
         sleep 0.1
     done
-    echo "PipeWire did not start:"; tail -n 5 "$SOUND_RUNTIME"/*.log; return 1
+    echo "PipeWire did not start (no default sink after 30 s):"; tail -n 5 "$SOUND_RUNTIME"/*.log; return 1
 }
 
 stop_sound_servers() {
@@ -75,19 +78,26 @@ stop_sound_servers() {
 }
 
 # start_recording FILE: records the sink's monitor as raw 32-bit float
-# stereo at 48000 Hz (RECORD_PID).
-# A server that has just started may refuse the first recording stream
-# ("Stream error: Timeout" while its session manager settles): a recorder
-# that ends at once is started again, five tries in all.
+# stereo at 48000 Hz (RECORD_PID). Returns once the recording has data: the
+# monitor gives samples (silence until something plays) as soon as the
+# stream runs. A server that has just started may refuse or stall the first
+# recording stream while its session manager settles, so a recorder that
+# ends, or has no data after 10 s, is started again: five tries in all.
 start_recording() {
-    local attempt
+    local attempt i
     for attempt in 1 2 3 4 5; do
+        rm -f "$1"
         parecord --device=vrom.monitor --rate=48000 --channels=2 --format=float32le --raw --latency-msec=20 "$1" &
         RECORD_PID=$!
-        sleep 1
-        kill -0 "$RECORD_PID" 2>/dev/null && return 0
+        for i in $(seq 1 100); do
+            sleep 0.1
+            kill -0 "$RECORD_PID" 2>/dev/null || break
+            [ -s "$1" ] && return 0
+        done
+        kill "$RECORD_PID" 2>/dev/null; wait "$RECORD_PID" 2>/dev/null
         echo "note: the recording did not start (attempt $attempt)" >&2
     done
+    RECORD_PID=
     return 1
 }
 stop_recording() {
