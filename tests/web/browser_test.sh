@@ -24,6 +24,11 @@ PLAY_SECONDS=30
 # The folder to serve holds what a visitor downloads, and nothing else.
 check "the site folder holds the page, its code and its data only ($(ls "$WEB" | tr '\n' ' '))" \
     test "$(ls -A "$WEB" | tr '\n' ' ')" = "index.html vrom2022-audio.js vrom2022-audio.wasm vrom2022.data vrom2022.js vrom2022.wasm "
+# Firefox ESR answers a context's output latency and timestamp through its
+# sound server while holding its audio graph's lock, and can deadlock the
+# page against its audio thread: the page's code never asks for them.
+check "the page's code never asks a context for its output latency or timestamp" \
+    bash -c "! grep -Eq '\\.outputLatency|getOutputTimestamp *\\(' '$WEB/index.html' '$WEB/vrom2022.js' '$WEB/vrom2022-audio.js'"
 free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 port=$(free_port)
 python3 -m http.server --bind 127.0.0.1 "$port" -d "$WEB" >"$work/http.log" 2>&1 &
@@ -117,6 +122,20 @@ PY
 
 field() { python3 -c "import json, sys; d = json.load(open(sys.argv[1])); print(eval(sys.argv[2], {}, d))" "$@"; }
 
+# hang_report OUT: where the browser's threads are when its page stops
+# answering: each thread's state and kernel wait (OUT/threads.txt), each
+# process's stacks (OUT/stacks-PID.txt), and the main thread of each of
+# its page processes told (one blocked in a futex wait is deadlocked; one
+# running, state R, is busy).
+hang_report() {
+    ps -L -s "$BROWSER_PID" -o pid=,tid=,stat=,wchan:24=,time=,comm= >"$1/threads.txt" 2>/dev/null
+    awk '$1 == $2 && / (Web Content|Isolated Web Co|Renderer|chromium)$/ { print "note: hung browser, main thread of process " $1 " (" $6 " " $7 " " $8 "): state " $3 ", waiting in " $4 ", cpu " $5 }' "$1/threads.txt"
+    local pid
+    for pid in $(ps -s "$BROWSER_PID" -o pid= 2>/dev/null); do
+        timeout 60 gdb -p "$pid" -batch -ex 'thread apply all bt 8' >"$1/stacks-$pid.txt" 2>&1
+    done
+}
+
 play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     local name=$1 out="$work/$1"
     mkdir -p "$out"
@@ -125,11 +144,12 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     "start_$name" "$out"
     timeout 600 python3 "$HERE/browser.py" "${DRIVER[@]}" "$page" "$out/steps" "$out" >"$out/driver.log" 2>&1
     status=$?
+    [ "$status" -eq 3 ] && hang_report "$out"
     stop_browser
     [ -f "$out/record.pid" ] && kill "$(cat "$out/record.pid")" 2>/dev/null
     if [ "$status" -eq 3 ]; then
         # Firefox ESR deadlocked its page's thread against its audio thread
-        # when the page asked a playing context for its output timestamp;
+        # when the page asked a context for its output latency or timestamp;
         # the page no longer asks, and a page that stops answering fails.
         fail "$name: the page stopped answering (after $(ls "$out"/*.json 2>/dev/null | wc -l) steps' results)"
         return
@@ -206,7 +226,7 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     # A wait of 0 ms is one taken within the millisecond it was posted.
     check "$name: a volume change is heard within 100 ms of its frame (at most $volume_wait ms of $(field "$out/resumed.json" "audio['volumeChanges']") changes, and the output's $latency ms)" \
         "$PYTHON" -c "import sys; sys.exit(not ($(field "$out/resumed.json" "audio['volumeChanges']") > 0 and 0 <= $volume_wait < 100))"
-    echo "note: $name: to the ear, pause to silence $(field "$out/resumed.json" "round(audio['pauseDelayMs'], 1)") ms, volume change at most $(field "$out/resumed.json" "round(audio['volumeDelayMs'], 1)") ms, the context's own latency $latency ms"
+    echo "note: $name: to the ear, pause to silence $(field "$out/resumed.json" "round(audio['pauseDelayMs'], 1)") ms, volume change at most $(field "$out/resumed.json" "round(audio['volumeDelayMs'], 1)") ms, the context's own latency $latency ms$([ "$(field "$out/resumed.json" "audio['outputUnderrunsFrom']")" = browser ] || echo " (its base latency: this browser tells its output's only when asked, which the page never does)")"
     # A browser may refuse full screen (headless Chromium: "Permissions
     # check failed"); the page must have asked, and a refusal leave it running.
     check "$name: a double click asks for the canvas in full screen ($(cat "$out/fullscreen.json"))" \

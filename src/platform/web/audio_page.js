@@ -8,13 +8,16 @@
 // volumes of each frame, pause and resume. The worklet pulls its sound as the
 // device plays, so a slow frame delays a volume change, never the sound.
 //
-// The page never asks a playing context for its output latency or
-// timestamps (outputLatency, getOutputTimestamp): Firefox ESR answers them
-// through its sound server while holding a lock its audio thread needs, and
-// the page and the audio thread can deadlock. The latency is read once,
-// before the worklet exists, and messages are stamped with the wall clock
-// (Date.now()), which the worklet reads too. Nor does the page open a second
-// context where it can help it (the autoplay probe, see index.html).
+// The page never asks a context for its output latency or timestamps
+// (outputLatency, getOutputTimestamp): Firefox ESR answers them through its
+// sound server while holding the lock of its audio graph, which each of the
+// audio thread's callbacks takes too, and the page and the audio thread can
+// deadlock (the tab stops answering). That holds from the moment the context
+// runs, with or without a worklet. So the latency is the base latency, plus
+// the output's as the browser reports it on its own (Chromium's
+// playbackStats), and messages are stamped with the wall clock (Date.now()),
+// which the worklet reads too. Nor does the page open a second context where
+// it can help it (the autoplay probe, see index.html).
 //
 // What the worklet reports comes back in vromAudio.stats:
 //   state            "closed", "loading", "starting" (connected, waiting for
@@ -32,9 +35,10 @@
 //   volumeWaitMs     the longest wait of a volume change, from the frame that
 //                    posted it to the quantum that took it (ms)
 //   pauseWaitMs      the same for the last pause, to the end of its fade-out
-//   latencyMs        the context's own latency from there to the ear: base
-//                    and output, as read before the worklet started, or the
-//                    most the browser has seen since (Chromium's playbackStats)
+//   latencyMs        the context's own latency from there to the ear: the
+//                    base latency, plus the most output latency the browser
+//                    has seen (Chromium's playbackStats); where it tells none
+//                    (Firefox), the base latency alone
 //   volumeDelayMs, pauseDelayMs
 //                    the two waits with the latency: the delays a listener has
 var vromAudio = {
@@ -80,10 +84,7 @@ var vromAudio = {
                  }).then((bytes) => WebAssembly.compile(bytes))])
       .then(([, , module]) => {
         const melo = FS.readFile(meloPath), space = FS.readFile(spacePath);
-        // The context runs and has no worklet yet: the one time to ask.
-        // (Suspended, Firefox answers 0; Chromium knows its output's part
-        // only later, and tells it in playbackStats.)
-        this.stats.latencyMs = 1000 * ((context.baseLatency || 0) + (context.outputLatency || 0));
+        this.stats.latencyMs = 1000 * (context.baseLatency || 0);
         const node = new AudioWorkletNode(context, 'vrom-audio', {
           numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2],
           processorOptions: { module, melo, space },
