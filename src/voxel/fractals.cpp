@@ -45,6 +45,19 @@ VOXEL_SIMD_CLONES void quinticRow(float *row, int32_t y, int32_t z, const Quinti
     }
 }
 
+// Column x = 1 of plane z from row firstY to 62, DOUBLE_LANES y at a time
+// (the rows past 62 computed and dropped).
+VOXEL_SIMD_CLONES void quinticColumn(float *grid, int32_t firstY, int32_t z, const QuinticCoefficients &k) {
+    const DoubleV x0 = DoubleV{} + quinticStart(1), z0 = DoubleV{} + quinticStart(z);
+    for (int32_t y = firstY; y <= 62; y += DOUBLE_LANES) {
+        DoubleV ys;
+        for (int i = 0; i < DOUBLE_LANES; ++i) ys[i] = quinticStart(y + i);
+        const DoubleV sum = quinticSum(x0, ys, z0, k.k1, k.k3, k.k5, k.k7);
+        for (int i = 0; i < DOUBLE_LANES && y + i <= 62; ++i)
+            grid[gridIndex(1, y + i, z)] = static_cast<float>(quinticValue(sum[i], 1, y + i, z));
+    }
+}
+
 // ---- twisted cubic ------------------------------------------------------------------
 
 // A cell whose orbit stops within CUBIC_EMPTY_STEPS steps is empty.
@@ -140,16 +153,19 @@ int32_t cubictwist_voxel(int32_t x, int32_t y, int32_t z, int32_t t) {
 // arithmetic, since negation commutes with every rounding (a zero result may
 // differ in sign only, and no later step can tell), and the start values are
 // odd about cell 32. So cell (x, y, z) is filled exactly when (64 - x, 64 - y,
-// 64 - z) is: planes 1..32 are computed, and planes 33..62 take each cell's
-// emptiness from its mirror in planes 31..2, all but their row y = 1 and
-// column x = 1, whose mirrors (coordinate 63) lie in the shell.
+// 64 - z) is: planes 1..31 are computed, and so are rows 1..32 of plane 32;
+// its rows 33..62 and planes 33..62 take each cell's emptiness from its
+// mirror, all but row y = 1 of planes 33..62 and column x = 1, whose mirrors
+// (coordinate 63) lie in the shell.
 namespace {
-void quinticMirroredPlane(float *grid, int32_t z, const QuinticCoefficients &k) {
-    quinticRow(grid + gridIndex(0, 1, z), 1, z, k);
-    for (int32_t y = 2; y <= 62; ++y) {
+// Plane z: rows 1..computedRows computed, the rest from their mirrors.
+void quinticPlane(float *grid, int32_t z, int32_t computedRows, const QuinticCoefficients &k) {
+    for (int32_t y = 1; y <= computedRows; ++y) quinticRow(grid + gridIndex(0, y, z), y, z, k);
+    if (computedRows == 62) return;
+    quinticColumn(grid, computedRows + 1, z, k);
+    for (int32_t y = computedRows + 1; y <= 62; ++y) {
         float *row = grid + gridIndex(0, y, z);
         const float *mirror = grid + gridIndex(0, 64 - y, 64 - z);
-        row[1] = static_cast<float>(quintic_voxel(1, y, z, k.k1, k.k3, k.k5, k.k7));
         for (int32_t x = 2; x <= 62; ++x)
             row[x] = mirror[64 - x] != 0.0f ? static_cast<float>((9 * z + 3 * y + 7 * x) % 15 + 1) : 0.0f;
     }
@@ -163,10 +179,9 @@ void scene_quintic(int32_t t) {
     {
         const QuinticCoefficients k = quinticCoefficients(*time);
 #pragma omp for schedule(static)
-        for (int32_t z = 1; z <= 32; ++z)
-            for (int32_t y = 1; y <= 62; ++y) quinticRow(grid + gridIndex(0, y, z), y, z, k);
+        for (int32_t z = 1; z <= 32; ++z) quinticPlane(grid, z, z < 32 ? 62 : 32, k);
 #pragma omp for schedule(static) // after the planes it mirrors
-        for (int32_t z = 33; z <= 62; ++z) quinticMirroredPlane(grid, z, k);
+        for (int32_t z = 33; z <= 62; ++z) quinticPlane(grid, z, 1, k);
     }
 }
 
