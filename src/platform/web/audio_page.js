@@ -122,10 +122,10 @@ var vromAudio = {
             // errs both ways: in Chromium it once saw a 12 ms gap that
             // playbackStats missed, and once a gap that no recording had.
             const playback = context.playbackStats;
-            const told = playback && typeof playback.underrunEvents === 'number' ? playback.underrunEvents : -1;
-            this.stats.outputUnderruns = told >= 0 ? told : m.stats.outputGaps;
-            this.stats.outputUnderrunsFrom = told >= 0 ? 'browser' : 'worklet';
-            if (told >= 0 && playback.maximumLatency > 0)
+            const told = !!playback && typeof playback.underrunEvents === 'number';
+            this.stats.outputUnderruns = told ? playback.underrunEvents : m.stats.outputGaps;
+            this.stats.outputUnderrunsFrom = told ? 'browser' : 'worklet';
+            if (told && playback.maximumLatency > 0)
               this.stats.latencyMs = Math.max(this.stats.latencyMs,
                                               1000 * ((context.baseLatency || 0) + playback.maximumLatency));
             this.stats.volumeDelayMs = this.stats.volumeWaitMs + this.stats.latencyMs;
