@@ -148,9 +148,10 @@ play_in() { # play_in NAME: the browser NAME's run, started by start_NAME
     stop_browser
     [ -f "$out/record.pid" ] && kill "$(cat "$out/record.pid")" 2>/dev/null
     if [ "$status" -eq 3 ]; then
-        # Firefox ESR deadlocked its page's thread against its audio thread
-        # when the page asked a context for its output latency or timestamp;
-        # the page no longer asks, and a page that stops answering fails.
+        # Firefox ESR can deadlock its page's thread against its audio
+        # thread when the page asks a context for its output latency or
+        # timestamp (it did, often, when the page asked for the timestamp);
+        # the page never asks, and a page that stops answering fails.
         fail "$name: the page stopped answering (after $(ls "$out"/*.json 2>/dev/null | wc -l) steps' results)"
         return
     fi
