@@ -26,8 +26,11 @@ QuinticCoefficients quinticCoefficients(int32_t t) {
             50 * std::sin(0.0007 * td)};
 }
 
+// A filled cell's value (1..15), from its place.
+int32_t quinticFill(int32_t x, int32_t y, int32_t z) { return (9 * z + 3 * y + 7 * x) % 15 + 1; }
+
 int32_t quinticValue(double sum, int32_t x, int32_t y, int32_t z) {
-    return std::fabs(sum) > 0.1 ? 0 : (9 * z + 3 * y + 7 * x) % 15 + 1;
+    return std::fabs(sum) > 0.1 ? 0 : quinticFill(x, y, z);
 }
 
 double quinticStart(int32_t c) { return (c - 32) * 0.04; }
@@ -167,7 +170,7 @@ void quinticPlane(float *grid, int32_t z, int32_t computedRows, const QuinticCoe
         float *row = grid + gridIndex(0, y, z);
         const float *mirror = grid + gridIndex(0, 64 - y, 64 - z);
         for (int32_t x = 2; x <= 62; ++x)
-            row[x] = mirror[64 - x] != 0.0f ? static_cast<float>((9 * z + 3 * y + 7 * x) % 15 + 1) : 0.0f;
+            row[x] = mirror[64 - x] != 0.0f ? static_cast<float>(quinticFill(x, y, z)) : 0.0f;
     }
 }
 } // namespace

@@ -84,7 +84,8 @@ var vromAudio = {
                  }).then((bytes) => WebAssembly.compile(bytes))])
       .then(([, , module]) => {
         const melo = FS.readFile(meloPath), space = FS.readFile(spacePath);
-        this.stats.latencyMs = 1000 * (context.baseLatency || 0);
+        const baseLatencyMs = 1000 * (context.baseLatency || 0);
+        this.stats.latencyMs = baseLatencyMs;
         const node = new AudioWorkletNode(context, 'vrom-audio', {
           numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2],
           processorOptions: { module, melo, space },
@@ -126,8 +127,7 @@ var vromAudio = {
             this.stats.outputUnderruns = told ? playback.underrunEvents : m.stats.outputGaps;
             this.stats.outputUnderrunsFrom = told ? 'browser' : 'worklet';
             if (told && playback.maximumLatency > 0)
-              this.stats.latencyMs = Math.max(this.stats.latencyMs,
-                                              1000 * ((context.baseLatency || 0) + playback.maximumLatency));
+              this.stats.latencyMs = Math.max(this.stats.latencyMs, baseLatencyMs + 1000 * playback.maximumLatency);
             this.stats.volumeDelayMs = this.stats.volumeWaitMs + this.stats.latencyMs;
             this.stats.pauseDelayMs = this.stats.pauseWaitMs + this.stats.latencyMs;
             this.stats.starved = m.stats.starved + this.stats.outputUnderruns;
